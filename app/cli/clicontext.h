@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+namespace qh::cli {
+
+// Exit statuses shared by every command.
+enum ExitStatus
+{
+    ExitOk = 0,
+    ExitError = 1,
+    ExitUsage = 2,
+    ExitStopped = 3,
+};
+
+// What main() hands to a command: its own arguments (after the command's name), the options that apply to all
+// commands, and the output streams (UTF-8). A command that waits for the network runs the event loop itself.
+struct CliContext
+{
+    QStringList args;
+    QString dataDirOverride; // from --data-dir; empty when not given
+    QTextStream &out;
+    QTextStream &err;
+};
+
+using CommandFunction = int (*)(CliContext &context);
+
+} // namespace qh::cli

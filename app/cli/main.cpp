@@ -1,0 +1,84 @@
+#include "app/cli/clicontext.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace qh::cli {
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    const char *usage;
+    CommandFunction run;
+};
+
+// Each command lives in a file of its own; this table is the only place that knows them all.
+const Command commands[] = {
+    {"", "", nullptr}, // keeps the table non-empty while commands are added
+};
+
+void printUsage(QTextStream &stream)
+{
+    stream << "Usage: quillhaul-cli [--data-dir DIR] COMMAND [ARGS...]\n\nCommands:\n";
+    for (const Command &command : commands) {
+        if (command.run)
+            stream << "  " << command.usage << '\n';
+    }
+}
+
+int dispatch(QStringList args, QTextStream &out, QTextStream &err)
+{
+    QString dataDir;
+    while (!args.isEmpty() && args.first().startsWith(u"--")) {
+        const QString option = args.takeFirst();
+        if (option == u"--data-dir" && !args.isEmpty()) {
+            dataDir = args.takeFirst();
+        } else if (option.startsWith(u"--data-dir=")) {
+            dataDir = option.mid(int(sizeof("--data-dir=")) - 1);
+        } else if (option == u"--help") {
+            printUsage(out);
+            return ExitOk;
+        } else {
+            err << "quillhaul-cli: unknown option " << option << '\n';
+            printUsage(err);
+            return ExitUsage;
+        }
+    }
+    if (args.isEmpty()) {
+        printUsage(err);
+        return ExitUsage;
+    }
+    const QString name = args.takeFirst();
+    for (const Command &command : commands) {
+        if (command.run && name == QLatin1String(command.name)) {
+            CliContext context{args, dataDir, out, err};
+            return command.run(context);
+        }
+    }
+    err << "quillhaul-cli: unknown command " << name << '\n';
+    printUsage(err);
+    return ExitUsage;
+}
+
+} // namespace
+
+} // namespace qh::cli
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillhaul"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHAUL_VERSION));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    const int status = qh::cli::dispatch(args, out, err);
+    out.flush();
+    err.flush();
+    return status;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "browser/document.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+
+namespace qh::browser {
+
+// Why a load failed. The grabber decides from kind and httpStatus whether trying again can help.
+struct LoadError
+{
+    enum class Kind
+    {
+        None,
+        Network,    // connection refused, reset, DNS ...
+        Timeout,    // no complete answer within the transfer time-out
+        Tls,        // certificate or handshake failure
+        HttpStatus, // the server answered 4xx or 5xx; httpStatus holds it
+        NotHtml,    // the answer is no HTML page
+        TooLarge,   // the answer passes the size cap
+        ParseFailed, // the page could not be turned into a document (parse time limit)
+        Stopped,    // stop() abandoned the load
+    };
+
+    Kind kind = Kind::None;
+    int httpStatus = 0;
+    int retryAfterSeconds = -1; // from a Retry-After header (seconds or a date), -1 when absent
+    QString message;            // names the address and the cause, ready to show
+
+    bool isError() const { return kind != Kind::None; }
+};
+
+// A page-loading browser, as the grabber, the add operation and the wizard use it: Navigate returns at once, and
+// loadFinished tells when the page is complete or has failed.
+class Browser : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class State
+    {
+        Uninitialized = 0,
+        Loading = 1,
+        Complete = 4,
+    };
+
+    using QObject::QObject;
+
+    // Starts loading url and returns at once; a load still running is abandoned (no signal for it).
+    virtual void Navigate(const QUrl &url) = 0;
+    // Abandons a running load at once; loadFinished(false) follows with a "stopped" error.
+    virtual void stop() = 0;
+
+    virtual State ReadyState() const = 0;
+
+    // The loaded page as an HTML document, or null when the last load failed or is still running. Shared so that a
+    // reader may keep it after the next navigation.
+    virtual std::shared_ptr<const Document> GetHtmlDocument() const = 0;
+
+    // Why the last load failed; kind None after a successful load.
+    virtual LoadError lastError() const = 0;
+
+Q_SIGNALS:
+    // Emitted once per Navigate, never from within Navigate itself.
+    void loadFinished(bool ok);
+};
+
+} // namespace qh::browser

@@ -1,0 +1,131 @@
+#include "common/error.h"
+#include "common/textfile.h"
+
+#include "support/testutils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace qh::text;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+// Lines split at every kind of line break; a final break does not add an empty line.
+TEST(TextFile, SplitLines)
+{
+    const struct
+    {
+        QString text;
+        QStringList lines;
+    } cases[] = {
+        {u""_s, {}},
+        {u"a"_s, {u"a"_s}},
+        {u"a\r\n"_s, {u"a"_s}},
+        {u"a\r\nb"_s, {u"a"_s, u"b"_s}},
+        {u"a\rb\nc\r\n"_s, {u"a"_s, u"b"_s, u"c"_s}},
+        {u"\r\n"_s, {u""_s}},
+        {u"a\r\n\r\n"_s, {u"a"_s, u""_s}},
+        {u"a\n\rb"_s, {u"a"_s, u""_s, u"b"_s}},
+        {u"a\r\r\nb"_s, {u"a"_s, u""_s, u"b"_s}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(splitLines(c.text), c.lines) << c.text.toStdString();
+}
+
+// GBK text is written byte for byte as GBK; characters outside GBK survive through GB18030's four-byte forms.
+TEST(TextFile, Gb18030IsGbkForGbkTextAndLosslessBeyond)
+{
+    const QString book = u"我抓的书"_s;
+    EXPECT_EQ(joinLines({book, u"x"_s}), QByteArray::fromHex("ced2d7a5b5c4cae90d0a780d0a"));
+
+    const QString beyond = QString::fromUtf8("\xF0\x9F\x98\x80 \xE2\x82\xAC \xC2\xA0 \xEA\xB0\x80"); // emoji, euro, nbsp, hangul
+    EXPECT_EQ(decode(encode(beyond)), beyond);
+    EXPECT_EQ(decode(encode(beyond, Encoding::Utf8), Encoding::Utf8), beyond);
+    EXPECT_FALSE(encode(u"\u00e9"_s).startsWith("\xEF\xBB\xBF")); // no byte-order mark
+}
+
+// What is written reads back as the same lines, and an existing GBK file reads unchanged.
+TEST(TextFile, WriteThenReadRoundTrip)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(u"book.txt"_s);
+    const QStringList lines{u"第一章 开始"_s, u""_s, u"正文，含\u00a0空格与😀"_s};
+    writeLines(path, lines);
+    EXPECT_TRUE(fileBytes(path).endsWith("\r\n"));
+    EXPECT_EQ(readLines(path), lines);
+
+    writeLines(path, lines, Encoding::Utf8);
+    EXPECT_EQ(readLines(path, Encoding::Utf8), lines);
+
+    writeLines(path, {});
+    EXPECT_EQ(fileBytes(path), QByteArray());
+    EXPECT_EQ(readLines(path), QStringList());
+}
+
+// A write that fails part-way (here: the file-size limit, as a full disk would) leaves the old file byte-identical,
+// leaves no temporary behind, and names the file in its error.
+TEST(TextFile, FailedWriteKeepsOldFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(u"downlist.dat"_s);
+    writeFileAtomically(path, "old contents\r\n");
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString message;
+    try {
+        writeFileAtomically(path, QByteArray(1 << 20, 'x'));
+    } catch (const qh::Error &error) {
+        message = error.message();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_TRUE(message.contains(u"downlist.dat"_s)) << message.toStdString();
+    EXPECT_EQ(fileBytes(path), QByteArray("old contents\r\n"));
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{u"downlist.dat"_s});
+}
+
+// A folder that does not exist is an error naming the file, not a silent loss.
+TEST(TextFile, WriteIntoMissingFolderFails)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"missing/SysCfg.ini"_s);
+    EXPECT_THROW(writeLines(path, {u"a"_s}), qh::Error);
+    EXPECT_THROW(readLines(path), qh::Error);
+}
+
+// A file larger than the caller's cap is refused before it is read.
+TEST(TextFile, ReadRefusesOversizedFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"big.tpe"_s);
+    writeFileAtomically(path, QByteArray(1000, 'A'));
+    EXPECT_EQ(readFile(path, 1000).size(), 1000);
+    EXPECT_THROW(readFile(path, 999), qh::Error);
+}
