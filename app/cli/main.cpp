@@ -6,6 +6,9 @@
 
 namespace qh::cli {
 
+int dataDirCommand(CliContext &context);
+int templatesCommand(CliContext &context);
+
 namespace {
 
 struct Command
@@ -18,6 +21,8 @@ struct Command
 // Each command lives in a file of its own; this table is the only place that knows them all.
 const Command commands[] = {
     {"", "", nullptr}, // keeps the table non-empty while commands are added
+    {"data-dir", "data-dir                 print the folder of settings, queue and templates", dataDirCommand},
+    {"templates", "templates SUBCOMMAND ...  list|show|import|export|delete|up|down|define", templatesCommand},
 };
 
 void printUsage(QTextStream &stream)
