@@ -1,0 +1,135 @@
+#pragma once
+
+#include "browser/document.h"
+#include "engine/clock.h"
+#include "engine/stopflag.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringView>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The element locators: they find a page's chapter title, chapter text and next-page link in its document, as a
+// grab template records them. Each search is an object that probes the document one element at a time, returning
+// to the event loop between probes, and reports its outcome with one finished signal.
+//
+// Texts are UTF-16 QStrings as the document gives them; they are converted to the book's encoding when it is written.
+namespace qh::engine {
+
+inline constexpr int DefaultLocatorTimeLimitMs = 10'000;
+
+struct LocatorConfig
+{
+    // Runs step on a later turn of the event loop, and not at all once context is destroyed.
+    using Scheduler = std::function<void(QObject *context, std::function<void()> step)>;
+
+    const Clock *clock = nullptr; // null: steadyClock(); must outlive the search
+    int timeLimitMs = DefaultLocatorTimeLimitMs;
+    Scheduler schedule; // empty: QTimer::singleShot(0, context, step)
+    // A document that cannot change is probed in slices of this many probes or this much time, whichever ends first,
+    // so that scanning a large page never holds up the window for long.
+    int maxProbesPerSlice = 4096;
+    int maxSliceMs = 5;
+};
+
+// The next probe position of a title or text search after the element at current was rejected: r, r-1, r+1, r-2,
+// r+2, then it stays at r+2. Wide integers, so that recorded positions near the ends of int cannot overflow.
+qint64 nextProbePosition(qint64 recorded, qint64 current);
+
+// Tag names are equal when they are equal after upper-casing their ASCII letters (and only those).
+bool sameTagName(QStringView a, QStringView b);
+
+// The value of the element's href attribute as written (entities decoded), or empty when it has none.
+QString HrefOf(const browser::Element &element);
+
+// One locator search over one document. start() returns at once; finished follows exactly once, always from a later
+// turn of the event loop and never from within start(), so a caller may connect before or after calling start().
+// The search ends when a probe finds its element, when StopFlag is seen set before a probe, or when more than the
+// time limit has passed since start() (a probe is then not repeated). The last two give an empty result.
+//
+// On a document that cannot change, a search whose outcome is settled ends at once with the empty result it would
+// otherwise give at the time limit. A live document is refreshed before every probe, one probe per turn.
+//
+// The search keeps the document alive; the stop flag and the clock must outlive it. Deleting the search at any time,
+// also from a slot connected to finished, cancels it quietly, as abort() does.
+class LocatorSearch : public QObject
+{
+    Q_OBJECT
+
+public:
+    ~LocatorSearch() override;
+
+    void start();
+    // Ends a running search without a finished signal.
+    void abort();
+
+    bool isRunning() const { return m_state == State::Running; }
+    // Probes made so far.
+    int probeCount() const { return m_probeCount; }
+
+Q_SIGNALS:
+    // The title or text found, the link's href, or empty.
+    void finished(const QString &result);
+
+protected:
+    LocatorSearch(std::shared_ptr<const browser::Document> document, const StopFlag &stopFlag,
+                  const LocatorConfig &config);
+
+    // One probe of the document: the result when the element at the current position is accepted, else none, after
+    // moving on to the position of the next probe.
+    virtual std::optional<QString> probe(const browser::Document &document) = 0;
+    // True when probing an unchanging document again can no longer find anything.
+    virtual bool isSettled() const = 0;
+
+private:
+    enum class State
+    {
+        Idle,
+        Running,
+        Done,
+    };
+
+    void scheduleStep();
+    void step();
+    void onRefreshed();
+    bool probeOnce();
+    void finish(const QString &result);
+
+    std::shared_ptr<const browser::Document> m_document;
+    const StopFlag &m_stopFlag;
+    const Clock &m_clock;
+    LocatorConfig::Scheduler m_schedule;
+    int m_timeLimitMs;
+    int m_maxProbesPerSlice;
+    int m_maxSliceMs;
+
+    State m_state = State::Idle;
+    bool m_static = true;
+    bool m_awaitingRefresh = false;
+    qint64 m_startMs = 0;
+    int m_probeCount = 0;
+    // Ends the search if a live document never answers a refresh.
+    QTimer m_refreshGuard;
+};
+
+// The title: the innerText of the element at ititleindex or near it whose tag is sTitleTagname.
+std::unique_ptr<LocatorSearch> FindTitle(std::shared_ptr<const browser::Document> document, int ititleindex,
+                                         const QString &sTitleTagname, const StopFlag &stopFlag,
+                                         const LocatorConfig &config = {});
+
+// The chapter text: the innerText of the element at icontentindex or near it whose tag is sContentTagname and whose
+// parent stands at most 2 positions from iparentindex.
+std::unique_ptr<LocatorSearch> FindContent(std::shared_ptr<const browser::Document> document, int icontentindex,
+                                           int iparentindex, const QString &sContentTagname, const StopFlag &stopFlag,
+                                           const LocatorConfig &config = {});
+
+// The next-page link: the href of the first A element in document order whose innerHTML equals linkname exactly.
+// A script link ("javascript" in its href) is clicked, and its href read again after the click.
+std::unique_ptr<LocatorSearch> FindNextLink(std::shared_ptr<const browser::Document> document, const QString &linkname,
+                                            const StopFlag &stopFlag, const LocatorConfig &config = {});
+
+} // namespace qh::engine

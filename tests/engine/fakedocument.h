@@ -1,0 +1,61 @@
+#pragma once
+
+#include "browser/document.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace qh::test {
+
+// One element of a FakeDocument.
+struct FakeElement
+{
+    QString tagName;
+    int parentIndex = -1; // -1: no parent
+    QString innerText = {};
+    QString innerHtml = {};
+    std::optional<QString> href = {};
+};
+
+// A document built from a table of elements, for the locators' tests. It records which elements are read, and lets a
+// test act when the document is refreshed or an element clicked (change the page, move a clock on, set a stop).
+class FakeDocument : public browser::Document
+{
+public:
+    explicit FakeDocument(std::vector<FakeElement> elements, bool isStatic = true);
+
+    bool isStatic() const override { return m_static; }
+    // Calls onRefresh, then done at once; with holdRefresh set, keeps done in heldRefresh instead.
+    void refresh(std::function<void()> done) override;
+
+    QUrl url() const override { return QUrl(QStringLiteral("http://fake.test/1.html")); }
+    QString title() const override { return {}; }
+    int elementCount() const override { return int(elements.size()); }
+    QString tagNameAt(int index) const override;
+    int parentIndexAt(int index) const override { return elements.at(index).parentIndex; }
+    QString innerTextAt(int index) const override { return elements.at(index).innerText; }
+    QString innerHtmlAt(int index) const override { return elements.at(index).innerHtml; }
+    QString outerHtmlAt(int index) const override;
+    std::optional<QString> attributeAt(int index, const QString &name) const override;
+    void clickAt(int index) const override;
+
+    std::vector<FakeElement> elements;
+    std::function<void(int refreshCount)> onRefresh;
+    std::function<void(int index)> onClick;
+    bool holdRefresh = false;
+    std::function<void()> heldRefresh;
+
+    int refreshCount = 0;
+    // Positions whose tag name was read, in order: one per probe that found an element.
+    mutable QList<int> tagReads;
+    mutable QList<int> clicks;
+
+private:
+    bool m_static;
+};
+
+} // namespace qh::test
