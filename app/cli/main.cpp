@@ -22,7 +22,7 @@ struct Command
 const Command commands[] = {
     {"", "", nullptr}, // keeps the table non-empty while commands are added
     {"data-dir", "data-dir                 print the folder of settings, queue and templates", dataDirCommand},
-    {"templates", "templates SUBCOMMAND ...  list|show|import|export|delete|up|down|define", templatesCommand},
+    {"templates", "templates SUBCOMMAND ... list|show|import|export|delete|up|down|define", templatesCommand},
 };
 
 void printUsage(QTextStream &stream)

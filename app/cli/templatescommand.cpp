@@ -47,11 +47,10 @@ private:
 };
 
 // "system.tpe" in the data folder; a missing file is a store without templates.
-class TemplateFile
+class StoreFile
 {
 public:
-    explicit TemplateFile(const QString &dataDirOverride) : m_path(DataFolder::locate(dataDirOverride).templateFile())
-    {}
+    explicit StoreFile(const QString &dataDirOverride) : m_path(DataFolder::locate(dataDirOverride).templateFile()) {}
 
     const QString &path() const { return m_path; }
     bool exists() const { return QFileInfo(m_path).isFile(); }
@@ -74,7 +73,7 @@ QString singleArgument(const QStringList &args, const char *what)
     return args.first();
 }
 
-int list(CliContext &context, const TemplateFile &file)
+int list(CliContext &context, const StoreFile &file)
 {
     if (!context.args.isEmpty())
         throw UsageError{u"list takes no arguments"_s};
@@ -87,7 +86,7 @@ int list(CliContext &context, const TemplateFile &file)
     return ExitOk;
 }
 
-int show(CliContext &context, const TemplateFile &file)
+int show(CliContext &context, const StoreFile &file)
 {
     const QString name = singleArgument(context.args, "NAME");
     const QStringList lines = file.load().recordOf(name);
@@ -100,7 +99,7 @@ int show(CliContext &context, const TemplateFile &file)
 
 // A byte-for-byte copy, so an export and its re-import give an identical file; a file that does not load is
 // refused before "system.tpe" is touched.
-int importFile(CliContext &context, const TemplateFile &file)
+int importFile(CliContext &context, const StoreFile &file)
 {
     const QString source = singleArgument(context.args, "FILE");
     const QByteArray bytes = text::readFile(source, templates::MaxTemplateFileBytes);
@@ -109,7 +108,7 @@ int importFile(CliContext &context, const TemplateFile &file)
     return ExitOk;
 }
 
-int exportFile(CliContext &context, const TemplateFile &file)
+int exportFile(CliContext &context, const StoreFile &file)
 {
     const QString target = singleArgument(context.args, "FILE");
     if (!file.exists())
@@ -118,7 +117,7 @@ int exportFile(CliContext &context, const TemplateFile &file)
     return ExitOk;
 }
 
-int deleteTemplate(CliContext &context, const TemplateFile &file)
+int deleteTemplate(CliContext &context, const StoreFile &file)
 {
     const QString name = singleArgument(context.args, "NAME");
     TemplateStore store = file.load();
@@ -128,7 +127,7 @@ int deleteTemplate(CliContext &context, const TemplateFile &file)
     return ExitOk;
 }
 
-int moveTemplate(CliContext &context, const TemplateFile &file, bool up)
+int moveTemplate(CliContext &context, const StoreFile &file, bool up)
 {
     const QString name = singleArgument(context.args, "NAME");
     TemplateStore store = file.load();
@@ -153,7 +152,7 @@ QString nonNegativeInteger(const QCommandLineParser &parser, const QString &opti
 }
 
 // What the wizard's save does, without questions.
-int define(CliContext &context, const TemplateFile &file)
+int define(CliContext &context, const StoreFile &file)
 {
     QCommandLineParser parser;
     const QStringList required = {u"name"_s,          u"linkname"_s,    u"title-index"_s, u"title-tag"_s,
@@ -197,7 +196,7 @@ int define(CliContext &context, const TemplateFile &file)
 
 int run(CliContext &context)
 {
-    using Subcommand = int (*)(CliContext &, const TemplateFile &);
+    using Subcommand = int (*)(CliContext &, const StoreFile &);
     static const struct
     {
         QStringView name;
@@ -208,8 +207,8 @@ int run(CliContext &context)
         {u"import", importFile},
         {u"export", exportFile},
         {u"delete", deleteTemplate},
-        {u"up", [](CliContext &c, const TemplateFile &f) { return moveTemplate(c, f, true); }},
-        {u"down", [](CliContext &c, const TemplateFile &f) { return moveTemplate(c, f, false); }},
+        {u"up", [](CliContext &c, const StoreFile &f) { return moveTemplate(c, f, true); }},
+        {u"down", [](CliContext &c, const StoreFile &f) { return moveTemplate(c, f, false); }},
         {u"define", define},
     };
     if (context.args.isEmpty())
@@ -217,7 +216,7 @@ int run(CliContext &context)
     const QString name = context.args.takeFirst();
     for (const auto &subcommand : subcommands) {
         if (subcommand.name == name)
-            return subcommand.run(context, TemplateFile(context.dataDirOverride));
+            return subcommand.run(context, StoreFile(context.dataDirOverride));
     }
     throw UsageError{u"unknown subcommand '%1'"_s.arg(name)};
 }
