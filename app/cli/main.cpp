@@ -8,6 +8,7 @@ namespace qh::cli {
 
 int dataDirCommand(CliContext &context);
 int templatesCommand(CliContext &context);
+int domCommand(CliContext &context);
 
 namespace {
 
@@ -23,6 +24,7 @@ const Command commands[] = {
     {"", "", nullptr}, // keeps the table non-empty while commands are added
     {"data-dir", "data-dir                 print the folder of settings, queue and templates", dataDirCommand},
     {"templates", "templates SUBCOMMAND ... list|show|import|export|delete|up|down|define", templatesCommand},
+    {"dom", "dom SOURCE [--json]      print a page's elements: index, tag, parent, text", domCommand},
 };
 
 void printUsage(QTextStream &stream)

@@ -1,16 +1,21 @@
+#include "browser/htmlparser.h"
 #include "browser/pagefetcher.h"
+#include "browser/staticbrowser.h"
 
 #include "support/httpserver.h"
 #include "support/testutils.h"
 
 #include <QEventLoop>
 #include <QFile>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <optional>
+#include <stdexcept>
 
 using namespace qh::browser;
 using namespace qh::test;
@@ -385,4 +390,291 @@ TEST_F(PageFetcherTest, UsesTheConfiguredProxy)
     m_fetcher.setProxy(QString(), 0);
     EXPECT_EQ(fetch(u"/direct"_s).body, "<p>direct</p>");
     EXPECT_EQ(m_server.requests(u"/direct"_s).value(0).target, "/direct");
+}
+
+namespace {
+
+// A parser that waits at a gate before parsing for real, so a test decides when a parse ends. Only pages whose
+// path is gatedPath wait; others parse at once.
+struct GatedParser
+{
+    QString gatedPath;
+    std::shared_ptr<QSemaphore> started = std::make_shared<QSemaphore>();
+    std::shared_ptr<QSemaphore> gate = std::make_shared<QSemaphore>();
+    std::shared_ptr<QSemaphore> done = std::make_shared<QSemaphore>();
+
+    ParseFunction function() const
+    {
+        return [path = gatedPath, started = started, gate = gate,
+                done = done](const QByteArray &bytes, const QByteArray &contentType, const QUrl &url) {
+            if (url.path() != path)
+                return parseHtmlDocument(bytes, contentType, url);
+            started->release();
+            gate->acquire();
+            auto document = parseHtmlDocument(bytes, contentType, url);
+            done->release();
+            return document;
+        };
+    }
+
+    // Runs the event loop until the gated page is in the parser.
+    bool waitUntilParsing() const
+    {
+        return QTest::qWaitFor([this] { return started->tryAcquire(); }, 5000);
+    }
+
+    // Lets the parse go on and waits until it has ended, on its worker thread.
+    bool finish() const
+    {
+        gate->release();
+        return done->tryAcquire(1, 5000);
+    }
+};
+
+class StaticBrowserTest : public ::testing::Test
+{
+protected:
+    StaticBrowserTest()
+    {
+        m_server.setPage(u"/page"_s, "<html><head><title>Chapter 1</title></head>"
+                                     "<body><div id=text>Once upon a time</div><a href=/2>next</a></body></html>");
+        m_browser->setTransferTimeout(2000ms);
+    }
+
+    // Waits for the one loadFinished of the current load and returns its flag.
+    bool waitForLoad(QSignalSpy &spy)
+    {
+        if (spy.isEmpty()) {
+            EXPECT_TRUE(spy.wait(5000));
+        }
+        EXPECT_EQ(spy.size(), 1);
+        return !spy.isEmpty() && spy.first().first().toBool();
+    }
+
+    bool load(const QUrl &url)
+    {
+        QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+        m_browser->Navigate(url);
+        return waitForLoad(spy);
+    }
+
+    HttpServer m_server;
+    std::unique_ptr<StaticBrowser> m_browser = std::make_unique<StaticBrowser>();
+};
+
+} // namespace
+
+// Navigate returns at once in the Loading state; loadFinished(true) follows with the parsed page, after redirects.
+TEST_F(StaticBrowserTest, LoadsAndParsesAPage)
+{
+    EXPECT_EQ(m_browser->ReadyState(), Browser::State::Uninitialized);
+    m_server.setRedirect(u"/start"_s, u"/page"_s);
+    QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+    m_browser->Navigate(m_server.url(u"/start"_s));
+    EXPECT_EQ(spy.size(), 0);
+    EXPECT_EQ(m_browser->ReadyState(), Browser::State::Loading);
+    EXPECT_EQ(m_browser->GetHtmlDocument(), nullptr);
+
+    ASSERT_TRUE(waitForLoad(spy)) << m_browser->lastError().message.toStdString();
+    EXPECT_EQ(m_browser->ReadyState(), Browser::State::Complete);
+    EXPECT_FALSE(m_browser->lastError().isError());
+    const std::shared_ptr<const Document> document = m_browser->GetHtmlDocument();
+    ASSERT_NE(document, nullptr);
+    EXPECT_EQ(document->url(), m_server.url(u"/page"_s));
+    EXPECT_EQ(document->title(), u"Chapter 1"_s);
+    QStringList tags;
+    for (int i = 0; i < document->all().length(); ++i)
+        tags.append(document->all().item(i)->tagName());
+    EXPECT_EQ(tags, (QStringList{u"HTML"_s, u"HEAD"_s, u"TITLE"_s, u"BODY"_s, u"DIV"_s, u"A"_s}));
+    EXPECT_EQ(document->all().item(4)->innerText(), u"Once upon a time"_s);
+}
+
+// Every failed load reports false once, keeps no document (not even the previous page's) and explains itself.
+TEST_F(StaticBrowserTest, FailedLoadsKeepNoDocument)
+{
+    HttpResponse missing = HttpResponse::page("<html><body>Not here</body></html>");
+    missing.status = 404;
+    m_server.setResponse(u"/missing"_s, missing);
+    m_server.setPage(u"/image"_s, "GIF89a", "image/gif");
+    HttpResponse silent;
+    silent.delayMs = HttpResponse::Never;
+    m_server.setResponse(u"/silent"_s, silent);
+    m_browser->setTransferTimeout(100ms);
+
+    const struct
+    {
+        const char *path;
+        Kind kind;
+        int httpStatus;
+    } cases[] = {
+        {"/missing", Kind::HttpStatus, 404},
+        {"/image", Kind::NotHtml, 0},
+        {"/silent", Kind::Timeout, 0},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(load(m_server.url(u"/page"_s)));
+        const QUrl url = m_server.url(QString::fromLatin1(c.path));
+        EXPECT_FALSE(load(url)) << c.path;
+        EXPECT_EQ(m_browser->ReadyState(), Browser::State::Complete);
+        EXPECT_EQ(m_browser->GetHtmlDocument(), nullptr) << c.path;
+        const LoadError error = m_browser->lastError();
+        EXPECT_EQ(error.kind, c.kind) << c.path;
+        EXPECT_EQ(error.httpStatus, c.httpStatus) << c.path;
+        EXPECT_TRUE(error.message.startsWith(u"无法打开“"_s + url.toString() + u"”："_s))
+            << error.message.toStdString();
+    }
+}
+
+// stop() ends a load at once: the state and the error change before it returns, loadFinished(false) follows once,
+// and the page that answers later is ignored.
+TEST_F(StaticBrowserTest, StopAbandonsARunningFetch)
+{
+    HttpResponse slow = HttpResponse::page("<p>late</p>");
+    slow.delayMs = 50;
+    m_server.setResponse(u"/slow"_s, slow);
+    QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+    m_browser->Navigate(m_server.url(u"/slow"_s));
+    QTest::qWait(10);
+    m_browser->stop();
+    EXPECT_EQ(spy.size(), 0);
+    EXPECT_EQ(m_browser->ReadyState(), Browser::State::Complete);
+    EXPECT_EQ(m_browser->lastError().kind, Kind::Stopped);
+    EXPECT_TRUE(m_browser->lastError().message.contains(m_server.url(u"/slow"_s).toString()));
+
+    EXPECT_FALSE(waitForLoad(spy));
+    QTest::qWait(100);
+    EXPECT_EQ(spy.size(), 1);
+    EXPECT_EQ(m_browser->GetHtmlDocument(), nullptr);
+    EXPECT_EQ(m_browser->lastError().kind, Kind::Stopped);
+}
+
+// stop() also abandons a parse in progress; its late result never becomes the document.
+TEST_F(StaticBrowserTest, StopAbandonsARunningParse)
+{
+    const GatedParser parser{u"/page"_s};
+    m_browser->setParseFunction(parser.function());
+    QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+    m_browser->Navigate(m_server.url(u"/page"_s));
+    ASSERT_TRUE(parser.waitUntilParsing());
+    m_browser->stop();
+    ASSERT_TRUE(parser.finish());
+
+    EXPECT_FALSE(waitForLoad(spy));
+    QTest::qWait(50);
+    EXPECT_EQ(spy.size(), 1);
+    EXPECT_EQ(m_browser->GetHtmlDocument(), nullptr);
+    EXPECT_EQ(m_browser->lastError().kind, Kind::Stopped);
+}
+
+// A second Navigate abandons the first, in the network or in the parser: one signal, for the second page only.
+TEST_F(StaticBrowserTest, SecondNavigateAbandonsTheFirst)
+{
+    HttpResponse slow = HttpResponse::page("<title>old</title>");
+    slow.delayMs = 30;
+    m_server.setResponse(u"/old"_s, slow);
+    m_server.setPage(u"/new"_s, "<title>new</title>");
+
+    QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+    m_browser->Navigate(m_server.url(u"/old"_s));
+    m_browser->Navigate(m_server.url(u"/new"_s));
+    EXPECT_TRUE(waitForLoad(spy));
+    QTest::qWait(80);
+    EXPECT_EQ(spy.size(), 1);
+    ASSERT_NE(m_browser->GetHtmlDocument(), nullptr);
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"new"_s);
+
+    // The old page is held in its parse while the new one loads; its result must not replace the new page.
+    const GatedParser parser{u"/page"_s};
+    m_browser->setParseFunction(parser.function());
+    spy.clear();
+    m_browser->Navigate(m_server.url(u"/page"_s));
+    ASSERT_TRUE(parser.waitUntilParsing());
+    m_browser->Navigate(m_server.url(u"/new"_s));
+    EXPECT_TRUE(waitForLoad(spy));
+    ASSERT_TRUE(parser.finish());
+    QTest::qWait(50);
+    EXPECT_EQ(spy.size(), 1);
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"new"_s);
+}
+
+// A parse that passes the time limit fails the load (the window never waits on it); its late result is dropped.
+TEST_F(StaticBrowserTest, ParseTimeLimitFailsTheLoad)
+{
+    const GatedParser parser{u"/page"_s};
+    m_browser->setParseFunction(parser.function());
+    m_browser->setParseTimeLimit(50ms);
+
+    QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+    m_browser->Navigate(m_server.url(u"/page"_s));
+    EXPECT_FALSE(waitForLoad(spy));
+    EXPECT_EQ(m_browser->lastError().kind, Kind::ParseFailed);
+    EXPECT_EQ(m_browser->lastError().message,
+              u"无法打开“"_s + m_server.url(u"/page"_s).toString() + u"”：页面解析超过 0.05 秒，已放弃"_s);
+
+    ASSERT_TRUE(parser.finish());
+    QTest::qWait(50);
+    EXPECT_EQ(spy.size(), 1);
+    EXPECT_EQ(m_browser->GetHtmlDocument(), nullptr);
+}
+
+// A parser that throws fails the load with its reason instead of escaping into the event loop.
+TEST_F(StaticBrowserTest, ParserErrorFailsTheLoad)
+{
+    m_browser->setParseFunction(
+        [](const QByteArray &, const QByteArray &, const QUrl &) -> std::shared_ptr<const Document> {
+            throw std::runtime_error("tree too deep");
+        });
+    EXPECT_FALSE(load(m_server.url(u"/page"_s)));
+    EXPECT_EQ(m_browser->lastError().kind, Kind::ParseFailed);
+    EXPECT_TRUE(m_browser->lastError().message.contains(u"tree too deep"_s))
+        << m_browser->lastError().message.toStdString();
+}
+
+// Deleting the browser while its page is still being parsed is safe: the parse ends unobserved.
+TEST_F(StaticBrowserTest, DeletedWhileParsing)
+{
+    const GatedParser parser{u"/page"_s};
+    m_browser->setParseFunction(parser.function());
+    m_browser->Navigate(m_server.url(u"/page"_s));
+    ASSERT_TRUE(parser.waitUntilParsing());
+    m_browser.reset();
+    ASSERT_TRUE(parser.finish());
+    QTest::qWait(20); // any late delivery would land here
+}
+
+// The charset comes from the Content-Type header when it names one (it beats the page's meta), else from the
+// meta; file:// pages have only their meta.
+TEST_F(StaticBrowserTest, CharsetFromHeaderOrMeta)
+{
+    const QString chapter = u"第一章 风起"_s;
+    const QByteArray gbkText = QByteArray::fromHex("b5dad2bbd5c220b7e7c6f0"); // 第一章 风起 in GBK
+    const QByteArray utf8Text = chapter.toUtf8();
+    const struct
+    {
+        const char *name;
+        QByteArray contentType;
+        QByteArray meta;
+        QByteArray text;
+    } cases[] = {
+        {"header only", "text/html; charset=GBK", "", gbkText},
+        {"header beats meta", "text/html; charset=gbk", "<meta charset=utf-8>", gbkText},
+        {"meta only", "text/html", "<meta http-equiv=Content-Type content='text/html; charset=gb2312'>", gbkText},
+        {"utf-8 by header", "text/html; charset=utf-8", "<meta charset=gbk>", utf8Text},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        const QString path = u"/charset"_s + QString::number(n++);
+        m_server.setPage(path, "<html><head>" + c.meta + "<title>" + c.text + "</title></head></html>", c.contentType);
+        ASSERT_TRUE(load(m_server.url(path))) << c.name;
+        EXPECT_EQ(m_browser->GetHtmlDocument()->title(), chapter) << c.name;
+    }
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"gbk.html"_s);
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("<html><head><meta charset=gbk><title>" + gbkText + "</title></head></html>");
+    out.close();
+    ASSERT_TRUE(load(QUrl::fromLocalFile(file))) << m_browser->lastError().message.toStdString();
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), chapter);
 }

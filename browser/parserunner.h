@@ -1,0 +1,59 @@
+#pragma once
+
+#include "browser/document.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+template<typename T> class QFutureWatcher;
+
+namespace qh::browser {
+
+// Turns fetched bytes into a document. Must be safe to call from any thread; may throw.
+using ParseFunction = std::function<std::shared_ptr<const Document>(
+    const QByteArray &bytes, const QByteArray &contentTypeHeader, const QUrl &url)>;
+
+// Runs one parse at a time off the calling thread, with a time limit, so that a hostile page never freezes the
+// window. A parse that passes the limit or is abandoned keeps running on its worker thread until it ends; its
+// result is then dropped. Results and failures arrive on the runner's thread.
+class ParseRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds DefaultTimeLimit{10'000};
+
+    explicit ParseRunner(QObject *parent = nullptr);
+    ~ParseRunner() override;
+
+    void setParseFunction(ParseFunction parse) { m_parse = std::move(parse); }
+    void setTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
+
+    // Starts parsing, abandoning a parse still running (nothing more is heard of it). Returns at once.
+    void start(QByteArray bytes, QByteArray contentTypeHeader, QUrl url);
+    void abandon();
+
+Q_SIGNALS:
+    void parsed(std::shared_ptr<const qh::browser::Document> document);
+    // cause is ready to stand after "无法打开“address”：".
+    void failed(const QString &cause);
+
+private:
+    struct Outcome;
+
+    void onParseDone();
+
+    ParseFunction m_parse;
+    std::chrono::milliseconds m_timeLimit = DefaultTimeLimit;
+    QTimer m_limitTimer;
+    QPointer<QFutureWatcher<std::shared_ptr<Outcome>>> m_watcher;
+};
+
+} // namespace qh::browser

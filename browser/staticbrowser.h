@@ -1,0 +1,59 @@
+#pragma once
+
+#include "browser/browser.h"
+#include "browser/parserunner.h"
+
+#include <chrono>
+
+namespace qh::browser {
+
+class PageFetcher;
+struct FetchResult;
+
+// The default engine: fetches a page with Qt Network and builds a static document from its bytes on a worker
+// thread. No scripts run and nothing else (images, frames, styles) is loaded.
+//
+// Navigate accepts http, https and file addresses. A load fails (and no document is kept) on network errors,
+// time-outs, HTTP 4xx and 5xx, answers that are no HTML page, answers over the size cap and pages whose parse
+// passes the time limit.
+class StaticBrowser : public Browser
+{
+    Q_OBJECT
+
+public:
+    explicit StaticBrowser(QObject *parent = nullptr);
+    ~StaticBrowser() override;
+
+    void Navigate(const QUrl &url) override;
+    void stop() override;
+    State ReadyState() const override { return m_state; }
+    std::shared_ptr<const Document> GetHtmlDocument() const override { return m_document; }
+    LoadError lastError() const override { return m_error; }
+
+    // Settings for later loads. The user agent defaults to the text the grabbing browser has always sent.
+    void setUserAgent(const QString &userAgent);
+    QString userAgent() const;
+    // An HTTP proxy; an empty host means a direct connection.
+    void setProxy(const QString &host, quint16 port);
+    void setTransferTimeout(std::chrono::milliseconds timeout);
+    void setMaxResponseBytes(qint64 maxBytes);
+    void setParseTimeLimit(std::chrono::milliseconds limit);
+    // Replaces the HTML parser, for tests that need a slow or failing one.
+    void setParseFunction(ParseFunction parse);
+
+private:
+    void onFetched(const FetchResult &result);
+    void onParsed(std::shared_ptr<const Document> document);
+    void finish(LoadError error);
+
+    PageFetcher *m_fetcher;
+    ParseRunner *m_parser;
+    QUrl m_url;
+    State m_state = State::Uninitialized;
+    LoadError m_error;
+    std::shared_ptr<const Document> m_document;
+    // Counts loads, so that a queued notice of an abandoned one can tell it is stale.
+    quint64 m_generation = 0;
+};
+
+} // namespace qh::browser
