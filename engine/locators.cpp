@@ -1,5 +1,7 @@
 #include "engine/locators.h"
 
+#include "common/error.h"
+
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QPointer>
@@ -292,7 +294,16 @@ void LocatorSearch::onRefreshed()
 bool LocatorSearch::probeOnce()
 {
     ++m_probeCount;
-    if (std::optional<QString> found = probe(*m_document)) {
+    std::optional<QString> found;
+    try {
+        found = probe(*m_document);
+    } catch (const Error &error) {
+        // The event loop cannot carry the error to the grabber; it reads it from the finished search instead.
+        m_errorMessage = error.message();
+        finish({});
+        return true;
+    }
+    if (found) {
         finish(*found);
         return true;
     }

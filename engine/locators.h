@@ -48,8 +48,9 @@ QString HrefOf(const browser::Element &element);
 
 // One locator search over one document. start() returns at once; finished follows exactly once, always from a later
 // turn of the event loop and never from within start(), so a caller may connect before or after calling start().
-// The search ends when a probe finds its element, when StopFlag is seen set before a probe, or when more than the
-// time limit has passed since start() (a probe is then not repeated). The last two give an empty result.
+// The search ends when a probe finds its element, when StopFlag is seen set before a probe, or when a fruitless probe
+// ends more than the time limit after start(). The last two, and a document read that fails (see errorMessage()),
+// give an empty result.
 //
 // On a document that cannot change, a search whose outcome is settled ends at once with the empty result it would
 // otherwise give at the time limit. A live document is refreshed before every probe, one probe per turn.
@@ -68,6 +69,8 @@ public:
     void abort();
 
     bool isRunning() const { return m_state == State::Running; }
+    // Set when a document read failed: the search then finished with the empty result, and this says why.
+    const QString &errorMessage() const { return m_errorMessage; }
     // Probes made so far.
     int probeCount() const { return m_probeCount; }
 
@@ -112,6 +115,7 @@ private:
     bool m_awaitingRefresh = false;
     qint64 m_startMs = 0;
     int m_probeCount = 0;
+    QString m_errorMessage;
     // Ends the search if a live document never answers a refresh.
     QTimer m_refreshGuard;
 };

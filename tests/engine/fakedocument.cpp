@@ -1,5 +1,7 @@
 #include "engine/fakedocument.h"
 
+#include "common/error.h"
+
 using namespace Qt::StringLiterals;
 
 namespace qh::test {
@@ -21,6 +23,8 @@ void FakeDocument::refresh(std::function<void()> done)
 QString FakeDocument::tagNameAt(int index) const
 {
     tagReads.append(index);
+    if (index == failAt)
+        throw Error(u"无法读取页面元素 "_s + QString::number(index));
     return elements.at(index).tagName;
 }
 

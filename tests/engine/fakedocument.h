@@ -47,6 +47,7 @@ public:
     std::function<void(int refreshCount)> onRefresh;
     std::function<void(int index)> onClick;
     bool holdRefresh = false;
+    int failAt = -1; // reading this element's tag name raises qh::Error
     std::function<void()> heldRefresh;
 
     int refreshCount = 0;

@@ -318,6 +318,21 @@ TEST_F(LocatorsTest, FindNextLinkClicksScriptLinks)
     }
 }
 
+// A document read that fails ends the search with the empty result and keeps the error for the grabber.
+TEST_F(LocatorsTest, FailingDocumentReadEndsTheSearch)
+{
+    auto document = std::make_shared<FakeDocument>(chapterPage());
+    document->failAt = 3;
+    auto failing = qh::engine::FindTitle(document, 4, u"H2"_s, m_stop, config());
+    EXPECT_EQ(run(*failing), QString());
+    EXPECT_EQ(failing->errorMessage(), u"无法读取页面元素 3"_s);
+    EXPECT_EQ(document->tagReads, (QList<int>{4, 3}));
+
+    auto fine = qh::engine::FindTitle(document, 4, u"H1"_s, m_stop, config());
+    EXPECT_EQ(run(*fine), u"第一章 开端"_s);
+    EXPECT_TRUE(fine->errorMessage().isEmpty());
+}
+
 // A stop already requested gives the empty result with no probe, no refresh and no pump, still from the event loop.
 TEST_F(LocatorsTest, StopSetOnEntry)
 {
