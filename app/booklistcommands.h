@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/messagesink.h"
+
 #include <QString>
 
 QT_BEGIN_NAMESPACE
@@ -18,14 +20,7 @@ public:
     virtual bool isRunning() const = 0;
 };
 
-// Where notices go: the main window's message dialog ("提醒"), stderr, or a test's record. Must not reenter the
-// caller.
-class MessageSink
-{
-public:
-    virtual ~MessageSink() = default;
-    virtual void ShowMsg(const QString &text) = 0;
-};
+using MessageSink = qh::MessageSink;
 
 // Where a book's files lie. Paths use "/" or the platform's separators.
 struct BookListPaths

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "templates/grabparams.h"
+#include "templates/messagesink.h"
 
 #include <QString>
 
 namespace qh::templates {
 
-class MessageSink;
 class TemplateChooser;
 class TemplateStore;
 

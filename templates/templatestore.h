@@ -1,12 +1,12 @@
 #pragma once
 
+#include "templates/messagesink.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
 namespace qh::templates {
-
-class MessageSink;
 
 // The automatic choice: the first item of the template chooser and the name that asks ReadTemplateParam to pick a
 // template by site head.
