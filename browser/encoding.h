@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+// Character sets of fetched pages, as browsers determine them. Encodings are named by their canonical WHATWG
+// names ("GBK", "UTF-8", "windows-1252" ...); every function is pure and thread-safe.
+namespace qh::browser {
+
+// The encoding a label stands for, after trimming ASCII white space and ignoring case; empty for an unknown label.
+QByteArray encodingForLabel(QByteArrayView label);
+
+// The charset parameter of a Content-Type header value (quotes removed), or empty when there is none.
+QByteArray charsetFromContentType(QByteArrayView contentType);
+
+// The encoding named by a <meta charset> or <meta http-equiv content> in the first 1024 bytes, found the way the
+// HTML standard prescans a byte stream (comments and other tags skipped); empty when none names a known encoding.
+QByteArray prescanForEncoding(QByteArrayView bytes);
+
+struct SniffedEncoding
+{
+    QByteArray encoding;
+    int bomLength = 0; // bytes of byte-order mark to skip before decoding
+};
+
+// Byte-order mark, then the header's charset, then the prescan, else GB18030 (the default for Chinese).
+SniffedEncoding sniffEncoding(QByteArrayView bytes, QByteArrayView contentType);
+
+// Decodes bytes in a canonical encoding; malformed sequences become U+FFFD. An encoding without a decoder here
+// decodes as windows-1252.
+QString decodeWith(QByteArrayView bytes, const QByteArray &encoding);
+
+// Sniffs and decodes a page; the byte-order mark is not part of the result.
+QString decodeHtml(QByteArrayView bytes, QByteArrayView contentType);
+
+} // namespace qh::browser
