@@ -1,5 +1,7 @@
 #include "engine/locators.h"
 
+#include "browser/htmlparser.h"
+
 #include "engine/fakedocument.h"
 #include "engine/manualclock.h"
 #include "support/testutils.h"
@@ -288,6 +290,33 @@ TEST_F(LocatorsTest, HrefOfTakesTheWholeAttribute)
         FakeDocument document({{u"A"_s, -1, u"下一页"_s, u"下一页"_s, c.href}});
         EXPECT_EQ(qh::engine::HrefOf(*document.all().item(0)), c.expected);
     }
+}
+
+// On a parsed page the href is the attribute's whole value with entities decoded, whatever the attribute's case or
+// quoting; data-href is not href, and a link without href gives nothing.
+TEST_F(LocatorsTest, HrefOfParsedMarkup)
+{
+    const auto document = qh::browser::parseHtmlText(
+        u"<body><a href=\"a b.html\">1</a><a href='say \"hi\".html'>2</a><a data-href=\"/x.html\">3</a>"
+        "<a href=\"read.php?id=2&amp;page=3\">4</a><a class=x HREF=/p/2.html target=_blank>5</a>"
+        "<a name=top>6</a><a href=\"\">7</a><a href=\" javascript:next()\">8</a></body>"_s,
+        QUrl(u"http://fake.test/1.html"_s));
+    const QStringList expected = {
+        u"a b.html"_s, u"say \"hi\".html"_s,   QString(), u"read.php?id=2&page=3"_s, u"/p/2.html"_s, QString(),
+        QString(),     u" javascript:next()"_s};
+    QStringList hrefs;
+    const qh::browser::ElementCollection all = document->all();
+    for (int i = 0; i < all.length(); ++i) {
+        if (all.item(i)->tagName() == u"A"_s)
+            hrefs.append(qh::engine::HrefOf(*all.item(i)));
+    }
+    EXPECT_EQ(hrefs, expected);
+
+    // The next-link search returns such a value whole.
+    const auto page = qh::browser::parseHtmlText(u"<body><a href=\"第 2 章.html\" class=next>下一页</a></body>"_s,
+                                                 QUrl(u"http://fake.test/1.html"_s));
+    auto search = qh::engine::FindNextLink(page, u"下一页"_s, m_stop, config());
+    EXPECT_EQ(run(*search), u"第 2 章.html"_s);
 }
 
 // A script link is clicked once and its href read after the click; other links are not clicked.
