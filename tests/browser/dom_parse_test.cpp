@@ -1,0 +1,160 @@
+#include "browser/dom_testutils.h"
+#include "support/testutils.h"
+
+#include "common/textfile.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using qh::test::parseUtf8;
+using qh::test::tagNames;
+
+namespace {
+
+struct OrderCase
+{
+    const char *name;
+    QString html;
+    QString tags;
+};
+
+class ElementOrder : public testing::TestWithParam<OrderCase>
+{};
+
+// `all` lists every element as a browser builds the tree from the same bytes, template contents left out.
+TEST_P(ElementOrder, MatchesTheBrowsersTree)
+{
+    const auto document = parseUtf8(GetParam().html);
+    EXPECT_EQ(tagNames(*document), GetParam().tags);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markup, ElementOrder,
+    testing::Values(
+        OrderCase{"empty", u""_s, u"HTML HEAD BODY"_s},
+        OrderCase{"binary", QString::fromLatin1("\x01\x02\xff\xfe<\x00>", 7), u"HTML HEAD BODY"_s},
+        OrderCase{"impliedTbody", u"<table><tr><td>x</td></tr></table>"_s, u"HTML HEAD BODY TABLE TBODY TR TD"_s},
+        OrderCase{"misnested", u"<b><i></b></i>x"_s, u"HTML HEAD BODY B I"_s},
+        OrderCase{"reconstructedFormatting", u"<p><b>a<p>b"_s, u"HTML HEAD BODY P B P B"_s},
+        OrderCase{"adoptionAgency", u"<b>1<p>2</b>3</p>"_s, u"HTML HEAD BODY B P B"_s},
+        OrderCase{"fosterParenting", u"<table>x<div>y</div><tr><td>z</table>"_s,
+                  u"HTML HEAD BODY DIV TABLE TBODY TR TD"_s},
+        OrderCase{"foreignContent",
+                  u"<svg viewbox='0 0 1 1'><foreignObject><p>x</p></foreignObject><CLIPPATH/></svg>"
+                  "<math><mi>x</mi></math>"_s,
+                  u"HTML HEAD BODY svg foreignObject P clipPath math mi"_s},
+        OrderCase{"templateContents", u"<template><p>x</p></template><div><template><b>y</b></template></div>"_s,
+                  u"HTML HEAD TEMPLATE BODY DIV TEMPLATE"_s},
+        OrderCase{"noscriptInBody", u"<body><noscript><img src=a.gif><p>x</p></noscript><div>y</div>"_s,
+                  u"HTML HEAD BODY NOSCRIPT DIV"_s},
+        OrderCase{"noscriptInHead", u"<head><noscript><p>a</p></noscript><title>t</title></head><p>b"_s,
+                  u"HTML HEAD NOSCRIPT TITLE BODY P"_s},
+        OrderCase{"unclosedNoscript", u"<body><noscript><p>x"_s, u"HTML HEAD BODY NOSCRIPT"_s},
+        OrderCase{"commentsAndDoctype",
+                  u"<!DOCTYPE html><!--a--><html><!--b--><body><!--c--><p>x</p></body></html><!--d-->"_s,
+                  u"HTML HEAD BODY P"_s},
+        OrderCase{"unknownTags", u"<My-Tag>a</My-Tag><CUSTOM><x:y>"_s, u"HTML HEAD BODY MY-TAG CUSTOM X:Y"_s},
+        OrderCase{"impliedEndTags", u"<ul><li>a<li>b</ul><dl><dt>c<dd>d</dl>"_s, u"HTML HEAD BODY UL LI LI DL DT DD"_s},
+        OrderCase{"scriptIsText", u"<script>document.write('<p>')</script><div>"_s, u"HTML HEAD SCRIPT BODY DIV"_s}),
+    [](const testing::TestParamInfo<OrderCase> &param) { return param.param.name; });
+
+// sourceIndex is the position in `all` and parentElement the enclosing element; the root has none.
+TEST(DomTree, ParentsAndPositions)
+{
+    const auto document = parseUtf8(u"<div><p><span>x</span></p></div><template><i>y</i></template>"_s);
+    ASSERT_EQ(tagNames(*document), u"HTML HEAD BODY DIV P SPAN TEMPLATE"_s);
+    const int expectedParents[] = {-1, 0, 0, 2, 3, 4, 2};
+    for (int i = 0; i < document->elementCount(); ++i)
+        EXPECT_EQ(document->parentIndexAt(i), expectedParents[i]) << i;
+
+    const auto all = document->all();
+    EXPECT_FALSE(all.item(-1).has_value());
+    EXPECT_FALSE(all.item(all.length()).has_value());
+    EXPECT_EQ(all.item(5)->sourceIndex(), 5);
+    EXPECT_FALSE(all.item(0)->parentElement().has_value());
+}
+
+// Attributes come back as written with entities decoded; HTML names match in any case, foreign ones exactly.
+TEST(DomTree, Attributes)
+{
+    const auto document = parseUtf8(
+        u"<a HREF=\"?a=1&amp;b=2&copy\" data-x='' checked>x</a><svg viewBox=\"0 0 1 1\"><a xlink:href=\"#q\"/></svg>"_s);
+    const int link = qh::test::indexOfTag(*document, u"A"_s);
+    EXPECT_EQ(document->attributeAt(link, u"href"_s), u"?a=1&b=2©"_s);
+    EXPECT_EQ(document->attributeAt(link, u"Href"_s), u"?a=1&b=2©"_s);
+    EXPECT_EQ(document->attributeAt(link, u"data-x"_s), u""_s);
+    EXPECT_EQ(document->attributeAt(link, u"checked"_s), u""_s);
+    EXPECT_FALSE(document->attributeAt(link, u"title"_s).has_value());
+
+    const int svg = qh::test::indexOfTag(*document, u"svg"_s);
+    EXPECT_EQ(document->attributeAt(svg, u"viewBox"_s), u"0 0 1 1"_s);
+    EXPECT_FALSE(document->attributeAt(svg, u"viewbox"_s).has_value());
+    EXPECT_EQ(document->attributeAt(svg + 1, u"xlink:href"_s), u"#q"_s);
+}
+
+// The title is the first title element's text with white space stripped and collapsed.
+TEST(DomTree, TitleAndUrl)
+{
+    const QUrl url(u"http://book.example/1.html"_s);
+    const auto document = qh::browser::parseHtmlDocument("<title>\n  第一章 \t 开始 </title><title>second</title>",
+                                                         "text/html; charset=utf-8", url);
+    EXPECT_EQ(document->title(), u"第一章 开始"_s);
+    EXPECT_EQ(document->url(), url);
+    EXPECT_TRUE(document->isStatic());
+    EXPECT_EQ(parseUtf8(u"<p>no title"_s)->title(), u""_s);
+}
+
+// A GBK chapter page read from disk keeps its Chinese text through sniffing, decoding and parsing.
+TEST(DomTree, GbkFixturePage)
+{
+    const QByteArray bytes = qh::text::readFile(qh::test::dataPath(u"html-gbk-chapter.html"_s));
+    const auto document = qh::browser::parseHtmlDocument(bytes, QByteArray(), QUrl());
+    EXPECT_EQ(document->title(), u"第一章 风起"_s);
+    const int content = qh::test::indexOfId(*document, u"content"_s);
+    ASSERT_GE(content, 0);
+    EXPECT_EQ(document->innerTextAt(content),
+              u"\u00a0\u00a0\u00a0\u00a0天色渐暗，山路难行。\n\n\u00a0\u00a0\u00a0\u00a0他停下脚步。"_s);
+    const int next = qh::test::indexOfId(*document, u"next"_s);
+    EXPECT_EQ(document->innerHtmlAt(next), u"下一页"_s);
+}
+
+// Hostile shapes give a document and no crash: deep nesting (no recursion anywhere, destruction included),
+// long runs of unclosed formatting tags, and a parse stopped half-way.
+TEST(DomTree, HostileInput)
+{
+    const int depth = 300000;
+    QString deep;
+    for (int i = 0; i < depth; ++i)
+        deep += u"<span>"_s;
+    deep += u"x"_s;
+    {
+        const auto document = parseUtf8(deep);
+        ASSERT_EQ(document->elementCount(), depth + 3);
+        const int innermost = depth + 2;
+        EXPECT_EQ(document->parentIndexAt(innermost), innermost - 1);
+        EXPECT_EQ(document->innerTextAt(0), u"x"_s);
+        // <html><head></head><body>, the spans, x, their end tags, </body></html>
+        EXPECT_EQ(document->outerHtmlAt(0).size(), qsizetype(25 + depth * 13 + 1 + 14));
+    }
+
+    QString unclosed;
+    for (int i = 0; i < 20000; ++i)
+        unclosed += u"<b><i><font>x"_s;
+    EXPECT_GT(parseUtf8(unclosed)->elementCount(), 20000);
+}
+
+// A stop requested before or during the parse ends it with no document.
+TEST(DomTree, StoppedParse)
+{
+    std::stop_source stop;
+    stop.request_stop();
+    QString nested;
+    for (int i = 0; i < 50000; ++i)
+        nested += u"<div>"_s;
+    EXPECT_EQ(
+        qh::browser::parseHtmlDocumentUntil(nested.toUtf8(), "text/html; charset=utf-8", QUrl(), stop.get_token()),
+        nullptr);
+    EXPECT_NE(qh::browser::parseHtmlDocumentUntil("<p>x", "", QUrl(), std::stop_source().get_token()), nullptr);
+}
+
+} // namespace
