@@ -1,0 +1,73 @@
+#include "browser/htmlparser.h"
+#include "browser/innertext.h"
+
+#include <QStringEncoder>
+
+#include <benchmark/benchmark.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A chapter page as reading sites serve it, about 200 KB in GBK: head with scripts and styles, navigation, a
+// content div of &nbsp;-indented paragraphs separated by <br>, footer links.
+QByteArray chapterPage()
+{
+    static const QByteArray page = [] {
+        QString html = u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\">\n<html><head>"
+                       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\" />"
+                       "<title>第一百二十三章 风雪夜归人_某某小说网</title>"
+                       "<link rel=\"stylesheet\" href=\"/css/style.css\" />"
+                       "<style>body{font-size:16px} #content{line-height:1.8em}</style>"
+                       "<script type=\"text/javascript\">var bookid = 123; if (a < b && c) { go(); }</script>"
+                       "<script src=\"/js/common.js\"></script></head>\n<body>\n"
+                       "<div class=\"nav\"><a href=\"/\">首页</a> &gt; <a href=\"/book/123/\">书目</a> &gt; "
+                       "第一百二十三章</div>\n<div class=\"bookname\"><h1>第一百二十三章 风雪夜归人</h1></div>\n"
+                       "<div id=\"content\">"_s;
+        const QString paragraph =
+            u"&nbsp;&nbsp;&nbsp;&nbsp;天色渐暗，北风卷着雪花扑面而来，山路上早已没了行人的"
+            "踪迹。他紧了紧身上的旧棉袍，抬头望向远处隐约的灯火，心中却是一片平静。<br /><br />\n"_s;
+        while (html.size() < 125000)
+            html += paragraph;
+        html += u"</div>\n<div class=\"bottem\"><a href=\"/book/123/122.html\">上一章</a> | "
+                "<a href=\"/book/123/\">返回目录</a> | <a href=\"/book/123/124.html\">下一章</a></div>\n"
+                "<div class=\"footer\">Copyright &copy; 某某小说网 <script>stat();</script></div>\n</body></html>\n"_s;
+        QStringEncoder encoder("GB18030");
+        return QByteArray(encoder.encode(html));
+    }();
+    return page;
+}
+
+// Sniffing, decoding, Gumbo's parse and our DOM of a whole chapter page.
+void BM_ParseChapterPage(benchmark::State &state)
+{
+    const QByteArray page = chapterPage();
+    for (auto _ : state) {
+        auto document = qh::browser::parseHtmlDocument(page, QByteArray(), QUrl(u"http://book.example/123.html"_s));
+        benchmark::DoNotOptimize(document);
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * page.size());
+    state.counters["pageBytes"] = double(page.size());
+}
+BENCHMARK(BM_ParseChapterPage)->Unit(benchmark::kMillisecond);
+
+// innerText of the content div, computed afresh each time (a new document has an empty cache).
+void BM_ContentInnerText(benchmark::State &state)
+{
+    const QByteArray page = chapterPage();
+    const auto document = qh::browser::parseHtmlDocument(page, QByteArray(), QUrl());
+    int content = -1;
+    for (int i = 0; i < document->elementCount() && content < 0; ++i) {
+        if (document->attributeAt(i, u"id"_s) == u"content"_s)
+            content = i;
+    }
+    for (auto _ : state) {
+        QString text = qh::browser::rendering::innerText(document->tree(), document->tree().elementNode(content));
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(BM_ContentInnerText)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
