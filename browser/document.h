@@ -65,7 +65,7 @@ public:
 
     // Re-reads a live document so that the next reads see its current state, then calls done (possibly later, from
     // the event loop). A static document calls done at once.
-    virtual void refresh(std::function<void()> done) { done(); }
+    virtual void refresh(std::function<void()> done) const { done(); }
 
     virtual QUrl url() const = 0; // the address the document was loaded from, after redirects
     virtual QString title() const = 0;

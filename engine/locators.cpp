@@ -30,13 +30,6 @@ std::optional<Element> elementAt(const Document &document, qint64 position)
     return document.all().item(int(position));
 }
 
-// Document::refresh is not const although it only brings a live document's view of the page up to date, while
-// documents are shared as const; this is the one place that bridges the two.
-void refreshDocument(const Document &document, std::function<void()> done)
-{
-    const_cast<Document &>(document).refresh(std::move(done));
-}
-
 // The title and text searches: r, then the positions around it, then staying where the sequence ends.
 class NearbySearch : public LocatorSearch
 {
@@ -254,7 +247,7 @@ void LocatorSearch::step()
         m_awaitingRefresh = true;
         const qint64 remainingMs = m_timeLimitMs - (m_clock.nowMs() - m_startMs);
         m_refreshGuard.start(int(std::clamp<qint64>(remainingMs, 0, qMax(m_timeLimitMs, 0))));
-        refreshDocument(*m_document, [self = QPointer<LocatorSearch>(this)] {
+        m_document->refresh([self = QPointer<LocatorSearch>(this)] {
             if (self)
                 self->onRefreshed();
         });

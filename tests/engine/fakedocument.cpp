@@ -9,7 +9,7 @@ namespace qh::test {
 FakeDocument::FakeDocument(std::vector<FakeElement> rows, bool isStatic) : elements(std::move(rows)), m_static(isStatic)
 {}
 
-void FakeDocument::refresh(std::function<void()> done)
+void FakeDocument::refresh(std::function<void()> done) const
 {
     ++refreshCount;
     if (onRefresh)

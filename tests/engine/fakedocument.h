@@ -30,7 +30,7 @@ public:
 
     bool isStatic() const override { return m_static; }
     // Calls onRefresh, then done at once; with holdRefresh set, keeps done in heldRefresh instead.
-    void refresh(std::function<void()> done) override;
+    void refresh(std::function<void()> done) const override;
 
     QUrl url() const override { return QUrl(QStringLiteral("http://fake.test/1.html")); }
     QString title() const override { return {}; }
@@ -48,9 +48,9 @@ public:
     std::function<void(int index)> onClick;
     bool holdRefresh = false;
     int failAt = -1; // reading this element's tag name raises qh::Error
-    std::function<void()> heldRefresh;
+    mutable std::function<void()> heldRefresh;
 
-    int refreshCount = 0;
+    mutable int refreshCount = 0;
     // Positions whose tag name was read, in order: one per probe that found an element.
     mutable QList<int> tagReads;
     mutable QList<int> clicks;
