@@ -1,0 +1,217 @@
+#include "engine/bookgrab.h"
+
+#include "engine/nexturl.h"
+
+namespace qh::engine {
+
+using browser::LoadError;
+
+namespace {
+
+// Failures that another try cannot mend: the server has said no for good, the certificate is wrong, or the answer
+// will be the same bytes again.
+bool isWorthRetrying(const LoadError &error)
+{
+    switch (error.kind) {
+    case LoadError::Kind::Tls:
+    case LoadError::Kind::TooLarge:
+    case LoadError::Kind::ParseFailed:
+    case LoadError::Kind::Stopped:
+        return false;
+    case LoadError::Kind::HttpStatus:
+        return error.httpStatus != 403 && error.httpStatus != 404;
+    default:
+        return true;
+    }
+}
+
+QUrl withoutFragment(QUrl url)
+{
+    url.setFragment(QString());
+    return url;
+}
+
+} // namespace
+
+BookGrab::BookGrab(browser::Browser &browser, const StopFlag &stopFlag, const templates::GrabParams &params,
+                   GrabTiming timing, const Clock &clock, QObject *parent)
+    : QObject(parent), m_browser(browser), m_stopFlag(stopFlag), m_params(params), m_timing(std::move(timing)),
+      m_clock(clock)
+{
+    m_wait.setSingleShot(true);
+    connect(&m_wait, &QTimer::timeout, this, [this] {
+        if (m_afterWait)
+            (this->*m_afterWait)();
+    });
+    connect(&m_browser, &browser::Browser::loadFinished, this, &BookGrab::onLoadFinished);
+}
+
+BookGrab::~BookGrab()
+{
+    if (m_loading)
+        m_browser.stop();
+}
+
+void BookGrab::start(const QUrl &url)
+{
+    m_running = true;
+    m_visited.clear();
+    loadPage(url);
+}
+
+void BookGrab::stopNow()
+{
+    if (!m_running)
+        return;
+    if (m_loading) {
+        m_loading = false;
+        m_browser.stop();
+    }
+    end(GrabEnd::Stopped);
+}
+
+void BookGrab::loadPage(const QUrl &url)
+{
+    m_url = url;
+    m_attempt = 0;
+    m_document.reset();
+    m_title.clear();
+    m_text.clear();
+
+    const qint64 sinceLast = m_lastRequestMs < 0 ? qint64(m_timing.pageDelayMs) : m_clock.nowMs() - m_lastRequestMs;
+    if (sinceLast < m_timing.pageDelayMs)
+        waitThen(int(m_timing.pageDelayMs - sinceLast), &BookGrab::navigate);
+    else
+        navigate();
+}
+
+void BookGrab::navigate()
+{
+    if (m_stopFlag.isSet())
+        return end(GrabEnd::Stopped);
+    m_lastRequestMs = m_clock.nowMs();
+    m_loading = true;
+    Q_EMIT pageStarted(m_url);
+    m_browser.Navigate(m_url);
+}
+
+void BookGrab::onLoadFinished(bool ok)
+{
+    if (!m_loading)
+        return; // a load this grab no longer waits for
+    m_loading = false;
+    if (m_stopFlag.isSet())
+        return end(GrabEnd::Stopped);
+    if (!ok)
+        return retryOrFail(m_browser.lastError());
+    m_document = m_browser.GetHtmlDocument();
+    if (!m_document) {
+        LoadError error;
+        error.kind = LoadError::Kind::NotHtml;
+        error.message = QStringLiteral("“%1”不是网页。").arg(m_url.toDisplayString());
+        return retryOrFail(error);
+    }
+    findTitle();
+}
+
+void BookGrab::retryOrFail(const LoadError &error)
+{
+    if (!isWorthRetrying(error) || m_attempt >= m_timing.retryDelaysMs.size())
+        return end(GrabEnd::LoadFailed, error.message);
+
+    int delayMs = m_timing.retryDelaysMs.at(m_attempt);
+    const bool serverSaysWhen = error.kind == LoadError::Kind::HttpStatus &&
+                                (error.httpStatus == 429 || error.httpStatus == 503) && error.retryAfterSeconds >= 0;
+    if (serverSaysWhen)
+        delayMs = int(std::min<qint64>(qint64(error.retryAfterSeconds) * 1000, m_timing.maxRetryAfterMs));
+    ++m_attempt;
+    waitThen(delayMs, &BookGrab::navigate);
+}
+
+void BookGrab::findTitle()
+{
+    m_search = FindTitle(m_document, m_params.ititleindex, m_params.sTitleTagname, m_stopFlag, m_timing.locators);
+    connect(m_search.get(), &LocatorSearch::finished, this, [this](const QString &title) {
+        if (m_stopFlag.isSet())
+            return end(GrabEnd::Stopped);
+        m_title = title;
+        findContent();
+    });
+    m_search->start();
+}
+
+void BookGrab::findContent()
+{
+    m_search = FindContent(m_document, m_params.icontentindex, m_params.iparentindex, m_params.sContentTagname,
+                           m_stopFlag, m_timing.locators);
+    connect(m_search.get(), &LocatorSearch::finished, this, [this](const QString &text) {
+        if (m_stopFlag.isSet())
+            return end(GrabEnd::Stopped);
+        if (text.isEmpty())
+            return end(GrabEnd::EmptyText);
+        m_text = text;
+        Q_EMIT textFound(m_text);
+        if (m_params.linkname.isEmpty())
+            return end(GrabEnd::NoLinkName);
+        findNextLink();
+    });
+    m_search->start();
+}
+
+void BookGrab::findNextLink()
+{
+    m_search = FindNextLink(m_document, m_params.linkname, m_stopFlag, m_timing.locators);
+    connect(m_search.get(), &LocatorSearch::finished, this, &BookGrab::onNextLink);
+    m_search->start();
+}
+
+void BookGrab::onNextLink(const QString &href)
+{
+    if (m_stopFlag.isSet())
+        return end(GrabEnd::Stopped);
+    if (isScriptHref(href)) {
+        return end(GrabEnd::ScriptLinkNeedsScripts,
+                   QStringLiteral("“%1”的“下一页”是脚本链接（%2），不运行脚本就无法跟随。该网站需要网页引擎，"
+                                  "请为它定义需要脚本的模板。")
+                       .arg(m_url.toDisplayString(), href));
+    }
+
+    m_visited.insert(withoutFragment(m_url));
+    m_visited.insert(withoutFragment(m_document->url()));
+    const QUrl next = resolveNextUrl(m_document->url(), baseHrefOf(*m_document), href);
+    // A last chapter often links to itself or back into the book: that ends the book, it does not loop.
+    const bool last = next.isEmpty() || m_visited.contains(next);
+    const QString title = m_title;
+    const QString text = m_text;
+    m_search.reset();
+    m_document.reset();
+    Q_EMIT pageCompleted(title, text, last ? QUrl() : next);
+    if (!m_running)
+        return; // stopped from a receiver of pageCompleted
+    if (last)
+        end(GrabEnd::Complete);
+    else
+        loadPage(next);
+}
+
+void BookGrab::waitThen(int ms, void (BookGrab::*next)())
+{
+    m_afterWait = next;
+    m_wait.start(std::max(ms, 0));
+}
+
+void BookGrab::end(GrabEnd how, const QString &message)
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    m_wait.stop();
+    m_afterWait = nullptr;
+    m_search.reset();
+    m_document.reset();
+    // From the event loop, so that a receiver that deletes the grab never does so under one of its own calls.
+    QMetaObject::invokeMethod(
+        this, [this, how, message] { Q_EMIT finished(how, message); }, Qt::QueuedConnection);
+}
+
+} // namespace qh::engine

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "browser/browser.h"
+#include "engine/clock.h"
+#include "engine/locators.h"
+#include "engine/stopflag.h"
+#include "templates/grabparams.h"
+
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+namespace qh::engine {
+
+// How a book's grab ended.
+enum class GrabEnd
+{
+    Complete,               // the last page had no next link, or its next link leads back into the book
+    Stopped,                // the stop flag was seen; the page in progress was not taken
+    EmptyText,              // the template found no chapter text: it no longer fits the site
+    NoLinkName,             // the template has no next-page link name
+    LoadFailed,             // a page could not be loaded, after the retries that could help
+    ScriptLinkNeedsScripts, // the next link runs a script, which a static page cannot follow
+};
+
+struct GrabTiming
+{
+    // Waits before the second, third and fourth try of a failing page.
+    QList<int> retryDelaysMs{2000, 4000, 8000};
+    // The most a server's Retry-After is honoured for.
+    int maxRetryAfterMs = 120'000;
+    // Least time between two page requests ("pagedelay").
+    int pageDelayMs = 0;
+    LocatorConfig locators;
+};
+
+// Grabs one book page after page, from a start address until the book ends or a stop is seen. For each page: load
+// it, find the title, the text and the next link with the locators, then report the page in one pageCompleted
+// signal, which is the only moment a page becomes part of the book. A stop before that takes nothing of the page,
+// so the book resumes exactly at it. finished is emitted once, from the event loop.
+//
+// The browser, the stop flag and the clock must outlive the grab. The grab may be deleted from a slot connected to
+// finished.
+class BookGrab : public QObject
+{
+    Q_OBJECT
+
+public:
+    BookGrab(browser::Browser &browser, const StopFlag &stopFlag, const templates::GrabParams &params,
+             GrabTiming timing, const Clock &clock, QObject *parent = nullptr);
+    ~BookGrab() override;
+
+    void start(const QUrl &url);
+
+    // Tells the grab that the stop flag has been set: a page load or a wait in progress ends at once, a running
+    // search at its next probe.
+    void stopNow();
+
+    bool isRunning() const { return m_running; }
+
+Q_SIGNALS:
+    void pageStarted(const QUrl &url);
+    // The chapter text of the page in progress, for the preview.
+    void textFound(const QString &text);
+    // One whole page: its title and text, and the address of the next page (empty when this one is the last).
+    void pageCompleted(const QString &title, const QString &text, const QUrl &nextUrl);
+    // message says what went wrong, for LoadFailed and ScriptLinkNeedsScripts; empty otherwise.
+    void finished(qh::engine::GrabEnd end, const QString &message);
+
+private:
+    void loadPage(const QUrl &url);
+    void navigate();
+    void onLoadFinished(bool ok);
+    void retryOrFail(const browser::LoadError &error);
+    void findTitle();
+    void findContent();
+    void findNextLink();
+    void onNextLink(const QString &href);
+    void waitThen(int ms, void (BookGrab::*next)());
+    void end(GrabEnd end, const QString &message = {});
+
+    browser::Browser &m_browser;
+    const StopFlag &m_stopFlag;
+    const templates::GrabParams m_params;
+    const GrabTiming m_timing;
+    const Clock &m_clock;
+
+    bool m_running = false;
+    bool m_loading = false;
+    QUrl m_url; // the page in progress, as requested
+    int m_attempt = 0;
+    qint64 m_lastRequestMs = -1;
+    QSet<QUrl> m_visited; // the pages grabbed in this run, to end books whose links go round in a circle
+    std::shared_ptr<const browser::Document> m_document;
+    std::unique_ptr<LocatorSearch> m_search;
+    QString m_title;
+    QString m_text;
+    QTimer m_wait;
+    void (BookGrab::*m_afterWait)() = nullptr;
+};
+
+} // namespace qh::engine

@@ -1,0 +1,271 @@
+#include "engine/downloadscheduler.h"
+
+#include "common/error.h"
+#include "engine/bookfile.h"
+#include "engine/engineui.h"
+#include "templates/selection.h"
+#include "templates/sitehead.h"
+#include "templates/templatechooser.h"
+#include "templates/templatestore.h"
+
+#include "app/booklistentry.h"
+#include "app/booklistfile.h"
+#include "app/booklistmodel.h"
+#include "app/safefilename.h"
+
+#include <QFileInfo>
+
+namespace qh::engine {
+
+namespace {
+
+const QString NoTemplateMessage =
+    QStringLiteral("没有能够与当前电子书对应的抓书模板，请在模板按钮中定义该读书网模板，或者删除该电子书。");
+const QString EmptyTextPreview = QStringLiteral("抓到内容为空！请重新定义该书网模板或指定其他适合的模板！");
+const QString EmptyTextQuestion =
+    QStringLiteral("抓到内容为空！请重新定义该书网模板！选择“是”开始重新定义，选择“否”其他时间再定义");
+const QString NoLinkNameMessage = QStringLiteral("请先定义“下一页”链接");
+
+int pagesOf(const app::BookEntry &entry)
+{
+    bool ok = false;
+    const int pages = entry.PagesDone.trimmed().toInt(&ok);
+    if (!ok)
+        throw Error(QStringLiteral("'%1' is not a valid integer value").arg(entry.PagesDone));
+    return pages;
+}
+
+} // namespace
+
+DownloadScheduler::DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
+                                     templates::TemplateChooser &chooser, EngineUi &ui, browser::Browser &browser,
+                                     SchedulerConfig config, const Clock &clock, QObject *parent)
+    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_ui(ui), m_browser(browser),
+      m_config(std::move(config)), m_clock(clock)
+{
+    m_timer.setInterval(m_config.tickMs);
+    connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::TimerBeginTimer);
+    m_stallRestart.setSingleShot(true);
+    connect(&m_stallRestart, &QTimer::timeout, this, &DownloadScheduler::BtnBeginClick);
+}
+
+DownloadScheduler::~DownloadScheduler() = default;
+
+void DownloadScheduler::setConfig(const SchedulerConfig &config)
+{
+    m_config = config;
+    m_timer.setInterval(m_config.tickMs);
+}
+
+void DownloadScheduler::BtnBeginClick()
+{
+    const bool wasRunning = isRunning();
+    m_timer.start();
+    if (!wasRunning)
+        Q_EMIT runningChanged(true);
+}
+
+void DownloadScheduler::BBtnBeginClick()
+{
+    BtnBeginClick();
+}
+
+void DownloadScheduler::BtnStopClick()
+{
+    stopRequest(true, true);
+}
+
+void DownloadScheduler::BBtnStopClick()
+{
+    stopRequest(false, true);
+}
+
+void DownloadScheduler::stopRequest(bool restPicture, bool showWait)
+{
+    // The timer halts on every request: otherwise a Begin with nothing to start could never be stopped again.
+    const bool wasRunning = isRunning();
+    m_timer.stop();
+    if (wasRunning)
+        Q_EMIT runningChanged(false);
+    if (m_stopFlag.isSet())
+        return;
+    m_stopFlag.set();
+    if (restPicture)
+        setBusyPicture(false);
+    if (showWait)
+        m_ui.showWaitDialog();
+    if (m_grab)
+        m_grab->stopNow();
+}
+
+void DownloadScheduler::TimerBeginTimer()
+{
+    try {
+        if (m_books.isEmpty())
+            return;
+        if (m_books.head().BookName == app::ProbingCaption)
+            return;
+        setBusyPicture(!m_busyPicture);
+        if (m_books.head().Status == app::StatusQueued && !m_grab)
+            startHeadBook();
+        if (!m_books.isEmpty())
+            stallCheck();
+    } catch (const Error &error) {
+        m_ui.showError(error.message());
+    }
+}
+
+void DownloadScheduler::startHeadBook()
+{
+    const app::BookEntry head = m_books.head();
+    const QString siteHead = templates::SiteHeadOf(head.CurrentUrl);
+    if (!m_store.TemplateExistsForHead(siteHead)) {
+        stopRequest(true, true);
+        m_ui.ShowMsg(NoTemplateMessage);
+        return;
+    }
+
+    templates::GrabParams params;
+    int pagesDone = 0;
+    try {
+        pagesDone = pagesOf(head);
+        params = templates::SelectTemplate(m_store, siteHead, m_chooser, m_ui);
+    } catch (const Error &) {
+        // The book cannot start: leave it queued rather than marked as being grabbed with no grab behind it.
+        stopRequest(true, false);
+        throw;
+    }
+
+    m_books.setStatus(0, app::StatusDownloading);
+    m_watchTick = m_clock.nowMs();
+    m_watchPages = pagesDone;
+    m_contentList.clear();
+    m_stopFlag.clear();
+    m_bookName = head.BookName;
+    m_bookEncoding = m_config.encoding;
+    m_outFile = m_config.bookFilePath ? m_config.bookFilePath(head.BookName)
+                                      : app::BookFilePath(m_config.saveFolder, head.BookName);
+    if (pagesDone > 0 && QFileInfo::exists(m_outFile)) {
+        try {
+            m_contentList = readBookFile(m_outFile, m_bookEncoding);
+        } catch (const Error &) {
+            m_books.setStatus(0, app::StatusQueued);
+            stopRequest(true, false);
+            throw;
+        }
+    }
+    m_pagesThisRun = 0;
+    m_runStartMs = m_clock.nowMs();
+
+    m_grab = std::make_unique<BookGrab>(m_browser, m_stopFlag, params, m_config.grab, m_clock);
+    connect(m_grab.get(), &BookGrab::textFound, this, &DownloadScheduler::previewChanged);
+    connect(m_grab.get(), &BookGrab::pageCompleted, this, &DownloadScheduler::onPageCompleted);
+    connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);
+    m_grab->start(QUrl(head.CurrentUrl.trimmed()));
+}
+
+void DownloadScheduler::onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl)
+{
+    // Title, text, count and next address change together, so the book never holds half a page.
+    m_contentList.append(title);
+    m_contentList.append(text);
+    const int pages = m_books.head().PagesDone.toInt() + 1;
+    m_books.setPagesDone(0, QString::number(pages));
+    if (!nextUrl.isEmpty())
+        m_books.setCurrentUrl(0, nextUrl.toString());
+    ++m_pagesThisRun;
+    const qint64 elapsedMs = std::max<qint64>(1, m_clock.nowMs() - m_runStartMs);
+    Q_EMIT progress(m_bookName, pages, nextUrl, m_pagesThisRun * 1000.0 / double(elapsedMs));
+}
+
+void DownloadScheduler::onGrabFinished(GrabEnd end, const QString &message)
+{
+    // The grab is done with; delete it once this slot has returned to it.
+    m_grab.release()->deleteLater();
+    try {
+        switch (end) {
+        case GrabEnd::Complete:
+            FinishBook(true);
+            break;
+        case GrabEnd::Stopped:
+            FinishBook(false);
+            break;
+        case GrabEnd::EmptyText:
+            Q_EMIT previewChanged(EmptyTextPreview);
+            BtnStopClick();
+            if (m_ui.askYesNo(QStringLiteral("提示"), EmptyTextQuestion))
+                m_ui.RequestRedefinition(m_chooser.currentIndex(), m_books.head().CurrentUrl);
+            FinishBook(false);
+            break;
+        case GrabEnd::NoLinkName:
+        case GrabEnd::LoadFailed:
+        case GrabEnd::ScriptLinkNeedsScripts:
+            // The book cannot go on by itself: keep what it has, queue it again and let the user decide.
+            stopRequest(true, false);
+            FinishBook(false);
+            m_ui.ShowMsg(end == GrabEnd::NoLinkName ? NoLinkNameMessage : message);
+            break;
+        }
+    } catch (const Error &error) {
+        m_ui.showError(error.message());
+    }
+    Q_EMIT bookEnded(end, m_bookName);
+}
+
+void DownloadScheduler::FinishBook(bool complete)
+{
+    bool written = true;
+    QString writeError;
+    try {
+        writeBookFile(m_outFile, m_contentList, m_bookEncoding);
+    } catch (const Error &error) {
+        written = false;
+        writeError = error.message();
+    }
+    m_contentList = QStringList();
+
+    if (complete && written) {
+        m_books.removeBook(0);
+        Q_EMIT previewChanged(QString());
+    } else if (!m_books.isEmpty()) {
+        m_books.setStatus(0, app::StatusQueued);
+    }
+    if (!written)
+        stopRequest(true, false); // never go on past a book whose text could not be kept
+    m_chooser.setCurrentIndex(0);
+    saveList();
+    if (!written)
+        throw Error(writeError);
+}
+
+void DownloadScheduler::saveList()
+{
+    app::SaveBookList(m_books, m_config.listFile);
+}
+
+void DownloadScheduler::stallCheck()
+{
+    // Only a book being grabbed can stall; one restart at a time.
+    if (!m_grab || m_stallRestart.isActive())
+        return;
+    if (m_clock.nowMs() - m_watchTick <= m_config.stallMs)
+        return;
+    const int pages = m_books.head().PagesDone.toInt();
+    if (pages != m_watchPages) {
+        m_watchTick = m_clock.nowMs();
+        m_watchPages = pages;
+        return;
+    }
+    BtnStopClick();
+    m_stallRestart.start(m_config.stallPauseMs);
+}
+
+void DownloadScheduler::setBusyPicture(bool busy)
+{
+    if (m_busyPicture == busy)
+        return;
+    m_busyPicture = busy;
+    Q_EMIT activityChanged(busy);
+}
+
+} // namespace qh::engine

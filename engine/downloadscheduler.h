@@ -1,0 +1,125 @@
+#pragma once
+
+#include "browser/browser.h"
+#include "common/textfile.h"
+#include "engine/bookgrab.h"
+#include "engine/clock.h"
+#include "engine/stopflag.h"
+
+#include "app/booklistcommands.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace qh::app {
+class BookListModel;
+}
+namespace qh::templates {
+class TemplateChooser;
+class TemplateStore;
+} // namespace qh::templates
+
+namespace qh::engine {
+
+class EngineUi;
+
+struct SchedulerConfig
+{
+    int tickMs = 500;
+    int stallMs = 120'000;     // no page counted for longer than this stops the book ...
+    int stallPauseMs = 10'000; // ... and it starts again after this pause
+    GrabTiming grab;
+    QString saveFolder; // the books' text files
+    QString listFile;   // "downlist.dat"
+    text::Encoding encoding = text::Encoding::Gb18030;
+    // Where a book's text goes; empty: its file in saveFolder, named after the book.
+    std::function<QString(const QString &bookName)> bookFilePath;
+};
+
+// Works through the download list one book at a time, always the head row: a tick of TimerBegin starts a queued
+// head book, the grab then runs by itself (driven by the browser's signals), and every tick while the timer runs
+// swaps the activity picture and watches for a stalled book. Also the start and stop commands.
+//
+// The list, store, chooser, ui, browser and clock must outlive the scheduler.
+class DownloadScheduler : public QObject, public app::SchedulerState
+{
+    Q_OBJECT
+
+public:
+    DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
+                      templates::TemplateChooser &chooser, EngineUi &ui, browser::Browser &browser,
+                      SchedulerConfig config, const Clock &clock = steadyClock(), QObject *parent = nullptr);
+    ~DownloadScheduler() override;
+
+    // Settings may change between books; a book in progress keeps the ones it started with.
+    void setConfig(const SchedulerConfig &config);
+    const SchedulerConfig &config() const { return m_config; }
+
+    // The start commands: enable the timer.
+    void BtnBeginClick();
+    void BBtnBeginClick();
+    // The stop requests: raise the stop flag, halt the timer, show the wait dialog; the grab winds down by itself.
+    // BtnStopClick also puts the activity picture at rest.
+    void BtnStopClick();
+    void BBtnStopClick();
+
+    // TimerBegin is enabled.
+    bool isRunning() const override { return m_timer.isActive(); }
+    // A book is being grabbed (its grab has not ended yet).
+    bool isGrabbing() const { return m_grab != nullptr; }
+    const StopFlag &stopFlag() const { return m_stopFlag; }
+
+    // One tick, as the timer runs it; public for the window's first tick and for tests.
+    void TimerBeginTimer();
+
+Q_SIGNALS:
+    void runningChanged(bool running);
+    // true: the busy picture (Image1) shows; false: the resting one (Image3).
+    void activityChanged(bool busy);
+    void previewChanged(const QString &text);
+    void progress(const QString &bookName, int pagesDone, const QUrl &url, double pagesPerSecond);
+    // A book's grab has ended and its file is written (or could not be: then the row stays queued).
+    void bookEnded(qh::engine::GrabEnd end, const QString &bookName);
+
+private:
+    void startHeadBook();
+    void onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl);
+    void onGrabFinished(GrabEnd end, const QString &message);
+    void FinishBook(bool complete);
+    void stopRequest(bool restPicture, bool showWait);
+    void stallCheck();
+    void setBusyPicture(bool busy);
+    void saveList();
+
+    app::BookListModel &m_books;
+    const templates::TemplateStore &m_store;
+    templates::TemplateChooser &m_chooser;
+    EngineUi &m_ui;
+    browser::Browser &m_browser;
+    SchedulerConfig m_config;
+    const Clock &m_clock;
+
+    QTimer m_timer; // TimerBegin
+    StopFlag m_stopFlag{true};
+    bool m_busyPicture = false;
+
+    // The book being grabbed.
+    std::unique_ptr<BookGrab> m_grab;
+    QStringList m_contentList;
+    QString m_outFile;
+    QString m_bookName;
+    text::Encoding m_bookEncoding = text::Encoding::Gb18030;
+    int m_pagesThisRun = 0;
+    qint64 m_runStartMs = 0;
+
+    // The stall watchdog's mark.
+    qint64 m_watchTick = 0;
+    int m_watchPages = 0;
+    QTimer m_stallRestart;
+};
+
+} // namespace qh::engine

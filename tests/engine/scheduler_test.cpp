@@ -1,0 +1,473 @@
+#include "engine/bookfile.h"
+#include "engine/downloadscheduler.h"
+#include "engine/engineui.h"
+
+#include "app/booklistentry.h"
+#include "app/booklistfile.h"
+#include "app/booklistmodel.h"
+#include "browser/htmlparser.h"
+#include "browser/staticbrowser.h"
+#include "templates/selection.h"
+#include "templates/sitehead.h"
+#include "templates/templatechooser.h"
+#include "templates/templatestore.h"
+
+#include "support/httpserver.h"
+#include "support/samplebook.h"
+#include "support/testutils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+
+using namespace Qt::StringLiterals;
+using namespace qh;
+using engine::GrabEnd;
+using test::HttpResponse;
+using test::SampleBook;
+
+namespace {
+
+// Answers the engine's questions from a script and records what it was told.
+class ScriptedUi final : public engine::EngineUi
+{
+public:
+    void ShowMsg(const QString &text) override { messages << text; }
+    bool askYesNo(const QString &, const QString &text) override
+    {
+        questions << text;
+        return answerYes;
+    }
+    void RequestRedefinition(int index, const QString &address) override { redefinitions << qMakePair(index, address); }
+    void showWaitDialog() override { ++waitDialogs; }
+    void showError(const QString &message) override { errors << message; }
+
+    bool answerYes = false;
+    QStringList messages;
+    QStringList questions;
+    QStringList errors;
+    QList<QPair<int, QString>> redefinitions;
+    int waitDialogs = 0;
+};
+
+// Where the sample book's title, text and parent stand, read from a real page so the template fits it.
+struct Positions
+{
+    int title = -1;
+    int content = -1;
+    int parent = -1;
+};
+
+HttpResponse statusOnly(int status)
+{
+    HttpResponse response;
+    response.status = status;
+    return response;
+}
+
+Positions positionsIn(const QByteArray &page)
+{
+    const auto document = browser::parseHtmlDocument(page, "text/html", QUrl(u"http://x/"_s));
+    Positions found;
+    const auto all = document->all();
+    for (int i = 0; i < all.length(); ++i) {
+        const QString id = all.item(i)->attribute(u"id"_s).value_or(QString());
+        if (id == u"title")
+            found.title = i;
+        if (id == u"content") {
+            found.content = i;
+            found.parent = all.item(i)->parentElement()->sourceIndex();
+        }
+    }
+    return found;
+}
+
+// A loopback reading site with a sample book, a template store that serves it, an empty queue, and a scheduler
+// with millisecond timings.
+class SchedulerTest : public ::testing::Test
+{
+protected:
+    SchedulerTest() : book(5, 300) {}
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        for (int chapter = 1; chapter <= book.chapterCount(); ++chapter)
+            server.setResponse(book.chapterPath(chapter), HttpResponse::page(book.chapterPage(chapter), "text/html"));
+        addTemplate(u"样例书网"_s, site(), u"DIV"_s);
+        config.tickMs = 5;
+        config.stallMs = 60'000;
+        config.stallPauseMs = 10;
+        config.grab.retryDelaysMs = {1, 2, 3};
+        config.grab.locators.timeLimitMs = 200;
+        config.saveFolder = folder.path();
+        config.listFile = folder.filePath(u"downlist.dat"_s);
+        browser.setTransferTimeout(std::chrono::milliseconds(5000));
+    }
+
+    QString site() const { return templates::SiteHeadOf(server.url(u"/"_s).toString()); }
+
+    void addTemplate(const QString &name, const QString &head, const QString &contentTag,
+                     const QString &linkname = SampleBook::nextLinkName())
+    {
+        const Positions at = positionsIn(book.chapterPage(1));
+        store.AddTemplateRecord(name, head);
+        const auto write = [&](const char *key, const QString &value) {
+            store.WriteTemplateParam(name, head, QString::fromLatin1(key), value);
+        };
+        write("linkname", linkname);
+        write("ititleindex", QString::number(at.title));
+        write("sTitleTagname", u"H1"_s);
+        write("icontentindex", QString::number(at.content));
+        write("sContentTagname", contentTag);
+        write("iparentindex", QString::number(at.parent));
+        templates::fillTemplateChooser(chooser, store);
+        chooser.setCurrentIndex(0);
+    }
+
+    void queue(const QString &name, int chapter = 1, int pagesDone = 0)
+    {
+        books.appendBook(
+            {name, QString::number(pagesDone), app::StatusQueued, server.url(book.chapterPath(chapter)).toString()});
+    }
+
+    engine::DownloadScheduler &scheduler()
+    {
+        if (!m_scheduler) {
+            m_scheduler = std::make_unique<engine::DownloadScheduler>(books, store, chooser, ui, browser, config);
+            QObject::connect(m_scheduler.get(), &engine::DownloadScheduler::bookEnded, m_scheduler.get(),
+                             [this](GrabEnd end) { ends << end; });
+        }
+        return *m_scheduler;
+    }
+
+    // Starts the scheduler and waits until a book has ended (or the scheduler halted with none running).
+    void runUntilBookEnds(int count = 1)
+    {
+        scheduler().BtnBeginClick();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ends.size() >= count; }, 10'000)) << "no book ended";
+    }
+
+    QString bookFile(const QString &name) const { return folder.filePath(name + u".txt"_s); }
+
+    // The file the engine must write for chapters first..last, built independently of the engine's formatter.
+    QByteArray expectedText(int first, int last, text::Encoding encoding = text::Encoding::Gb18030) const
+    {
+        QString textOut;
+        for (int chapter = first; chapter <= last; ++chapter) {
+            QString chapterText = book.chapterText(chapter);
+            chapterText.replace(QChar(0x00A0), u' ').replace(u"\n"_s, u"\r\n"_s);
+            textOut += book.chapterTitle(chapter) + u"\r\n"_s + chapterText + u"\r\n"_s;
+        }
+        return text::encode(textOut, encoding);
+    }
+
+    static QByteArray readAll(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir folder;
+    SampleBook book;
+    test::HttpServer server;
+    templates::TemplateStore store;
+    templates::ListTemplateChooser chooser;
+    app::BookListModel books;
+    ScriptedUi ui;
+    browser::StaticBrowser browser;
+    engine::SchedulerConfig config;
+    QList<GrabEnd> ends;
+
+private:
+    std::unique_ptr<engine::DownloadScheduler> m_scheduler;
+};
+
+} // namespace
+
+// A whole book: every chapter once, in order, in GB18030 with CR LF; the row goes and the saved list is empty.
+TEST_F(SchedulerTest, GrabsAWholeBook)
+{
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+    EXPECT_TRUE(books.isEmpty());
+    EXPECT_EQ(readAll(config.listFile), QByteArray());
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(u'|').toStdString();
+    for (int chapter = 1; chapter <= 5; ++chapter)
+        EXPECT_EQ(server.requestCount(book.chapterPath(chapter)), 1) << chapter;
+}
+
+// The books' encoding is the settings' choice.
+TEST_F(SchedulerTest, WritesUtf8WhenAsked)
+{
+    config.encoding = text::Encoding::Utf8;
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5, text::Encoding::Utf8));
+}
+
+// A resumed book keeps its file's lines first and goes on from its row's address.
+TEST_F(SchedulerTest, ResumesFromTheFile)
+{
+    text::writeFileAtomically(bookFile(u"样例"_s), expectedText(1, 2));
+    queue(u"样例"_s, 3, 2);
+    runUntilBookEnds();
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+    EXPECT_EQ(server.requestCount(book.chapterPath(1)), 0);
+}
+
+// Resuming without the file gives a file of the pages from the resume point on.
+TEST_F(SchedulerTest, ResumesWithTheFileMissing)
+{
+    queue(u"样例"_s, 4, 3);
+    runUntilBookEnds();
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(4, 5));
+}
+
+// A stop while a page loads aborts the load; the file holds exactly the whole pages, the row is queued at the
+// page in progress, and a later run appends each remaining page once.
+TEST_F(SchedulerTest, StopDuringALoadThenResume)
+{
+    std::atomic<int> calls = 0;
+    server.setHandler(book.chapterPath(3), [&](const test::HttpRequest &) {
+        HttpResponse response = HttpResponse::page(book.chapterPage(3), "text/html");
+        if (calls++ == 0)
+            response.delayMs = HttpResponse::Never;
+        return response;
+    });
+    queue(u"样例"_s);
+    scheduler().BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.load() == 1; }, 10'000));
+    scheduler().BtnStopClick();
+    EXPECT_FALSE(scheduler().isRunning());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10'000));
+    EXPECT_EQ(ends.first(), GrabEnd::Stopped);
+    EXPECT_EQ(ui.waitDialogs, 1);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 2));
+    ASSERT_EQ(books.size(), 1);
+    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_EQ(books.head().PagesDone, u"2"_s);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(book.chapterPath(3)).toString());
+
+    // The list as saved at the stop reads back as the row stands.
+    app::BookListModel reloaded;
+    app::LoadBookList(reloaded, config.listFile);
+    EXPECT_EQ(reloaded.entries(), books.entries());
+
+    runUntilBookEnds(2);
+    EXPECT_EQ(ends.last(), GrabEnd::Complete);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+}
+
+// A stop while waiting to retry a failing page ends at once, with nothing of that page.
+TEST_F(SchedulerTest, StopDuringARetryWait)
+{
+    config.grab.retryDelaysMs = {60'000, 60'000, 60'000};
+    server.setResponse(book.chapterPath(2), statusOnly(500));
+    queue(u"样例"_s);
+    scheduler().BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requestCount(book.chapterPath(2)) == 1; }, 10'000));
+    QTest::qWait(20);
+    scheduler().BtnStopClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 2'000));
+    EXPECT_EQ(ends.first(), GrabEnd::Stopped);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 1));
+    EXPECT_EQ(books.head().PagesDone, u"1"_s);
+}
+
+// Failing pages are tried again a few times; a page that keeps failing ends the run with the book kept and queued
+// and a message naming the address.
+TEST_F(SchedulerTest, RetriesThenRequeues)
+{
+    const struct
+    {
+        int status;
+        int expectedRequests;
+    } cases[] = {{500, 4}, {502, 4}, {404, 1}, {403, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.status);
+        const QString path = u"/failing/%1.html"_s.arg(c.status);
+        server.setResponse(path, statusOnly(c.status));
+        books.setEntries({{u"坏书"_s, u"0"_s, app::StatusQueued, server.url(path).toString()}});
+        ends.clear();
+        ui.messages.clear();
+        runUntilBookEnds();
+        EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::LoadFailed});
+        EXPECT_EQ(server.requestCount(path), c.expectedRequests);
+        EXPECT_FALSE(scheduler().isRunning());
+        ASSERT_EQ(books.size(), 1);
+        EXPECT_EQ(books.head().Status, app::StatusQueued);
+        ASSERT_EQ(ui.messages.size(), 1);
+        EXPECT_TRUE(ui.messages.first().contains(server.url(path).toString())) << ui.messages.first().toStdString();
+    }
+}
+
+// A busy server's Retry-After is honoured, up to the cap.
+TEST_F(SchedulerTest, HonoursRetryAfterUpToTheCap)
+{
+    config.grab.maxRetryAfterMs = 20; // the hour the server asks for is cut to this
+    std::atomic<int> calls = 0;
+    server.setHandler(book.chapterPath(2), [&](const test::HttpRequest &) {
+        if (calls++ < 2)
+            return statusOnly(calls == 1 ? 503 : 429).withHeader("Retry-After", "3600");
+        return HttpResponse::page(book.chapterPage(2), "text/html");
+    });
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(calls.load(), 3);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+}
+
+// A last chapter that links to itself or back into the book ends the book instead of looping.
+TEST_F(SchedulerTest, LinksBackIntoTheBookEndTheBook)
+{
+    QByteArray first = book.chapterPage(1);
+    first.replace(text::encode(book.chapterPath(2)), "/loop/2.html");
+    server.setResponse(u"/loop/1.html"_s, HttpResponse::page(first, "text/html"));
+    for (const QByteArray &target : {QByteArray("/loop/2.html"), QByteArray("/loop/1.html")}) {
+        SCOPED_TRACE(target.toStdString());
+        QByteArray second = book.chapterPage(2);
+        second.replace(text::encode(book.chapterPath(3)), target);
+        server.setResponse(u"/loop/2.html"_s, HttpResponse::page(second, "text/html"));
+        books.setEntries({{u"环"_s, u"0"_s, app::StatusQueued, server.url(u"/loop/1.html"_s).toString()}});
+        ends.clear();
+        runUntilBookEnds();
+        EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+        EXPECT_EQ(readAll(bookFile(u"环"_s)), expectedText(1, 2));
+        EXPECT_TRUE(books.isEmpty());
+    }
+}
+
+// Next links resolve against the address after redirects, as a browser's do.
+TEST_F(SchedulerTest, FollowsLinksFromTheRedirectedAddress)
+{
+    server.setRedirect(u"/start"_s, book.chapterPath(4));
+    books.setEntries({{u"跳转"_s, u"0"_s, app::StatusQueued, server.url(u"/start"_s).toString()}});
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(readAll(bookFile(u"跳转"_s)), expectedText(4, 5));
+}
+
+// No template for the head book's site: the message, the timer off, the row left queued.
+TEST_F(SchedulerTest, NoTemplateStopsWithAMessage)
+{
+    store = templates::TemplateStore();
+    queue(u"样例"_s);
+    scheduler().BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.messages.isEmpty(); }, 5'000));
+    EXPECT_EQ(ui.messages,
+              QStringList{u"没有能够与当前电子书对应的抓书模板，请在模板按钮中定义该读书网模板，或者删除该电子书。"_s});
+    EXPECT_FALSE(scheduler().isRunning());
+    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_EQ(server.requestCount(book.chapterPath(1)), 0);
+}
+
+// A template that finds no text: the question, the redefinition on yes only, the book stopped and queued.
+TEST_F(SchedulerTest, EmptyTextAsksToRedefine)
+{
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes);
+        store = templates::TemplateStore();
+        addTemplate(u"旧模板"_s, site(), u"SPAN"_s);
+        books.setEntries({});
+        queue(u"样例"_s);
+        ui = ScriptedUi();
+        ui.answerYes = yes;
+        ends.clear();
+        runUntilBookEnds();
+        EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::EmptyText});
+        EXPECT_EQ(ui.questions.size(), 1);
+        EXPECT_EQ(ui.redefinitions.size(), yes ? 1 : 0);
+        if (yes) { // the template in use is the one shown in the chooser, and the one to redefine
+            EXPECT_EQ(ui.redefinitions.first(), qMakePair(1, server.url(book.chapterPath(1)).toString()));
+        }
+        EXPECT_FALSE(scheduler().isRunning());
+        EXPECT_EQ(books.head().Status, app::StatusQueued);
+        EXPECT_EQ(books.head().PagesDone, u"0"_s);
+        EXPECT_EQ(readAll(bookFile(u"样例"_s)), QByteArray());
+    }
+}
+
+// A template without a link name: the message, and the book queued again rather than left "being downloaded".
+TEST_F(SchedulerTest, NoLinkNameRequeues)
+{
+    store = templates::TemplateStore();
+    addTemplate(u"无链接"_s, site(), u"DIV"_s, QString());
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::NoLinkName});
+    EXPECT_EQ(ui.messages, QStringList{u"请先定义“下一页”链接"_s});
+    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_FALSE(scheduler().isRunning());
+}
+
+// A script next link cannot be followed on a static page: a clear message, the book kept and queued.
+TEST_F(SchedulerTest, ScriptLinkOnAStaticPage)
+{
+    QByteArray page = book.chapterPage(2);
+    page.replace(text::encode(book.chapterPath(3)), "javascript:next()");
+    server.setResponse(book.chapterPath(2), HttpResponse::page(page, "text/html"));
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::ScriptLinkNeedsScripts});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 1));
+    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(ui.messages.first().contains(u"javascript:next()"_s));
+}
+
+// A template chosen by hand serves one book; the chooser is back at "自动" afterwards.
+TEST_F(SchedulerTest, HandChosenTemplateServesOneBook)
+{
+    store = templates::TemplateStore();
+    addTemplate(u"别站模板"_s, u"http://elsewhere.example"_s, u"DIV"_s);
+    templates::fillTemplateChooser(chooser, store);
+    chooser.setCurrentIndex(1);
+    queue(u"样例"_s);
+    // No template serves this site, so even a hand choice cannot start it ...
+    scheduler().BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.messages.isEmpty(); }, 5'000));
+    EXPECT_EQ(books.head().Status, app::StatusQueued);
+
+    // ... but with a template for the site present, the hand-chosen one is used and then reset.
+    addTemplate(u"本站模板"_s, site(), u"SPAN"_s); // would find no text
+    chooser.setCurrentIndex(1);
+    ui.messages.clear();
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(chooser.currentIndex(), 0);
+}
+
+// A page that hangs past the stall limit is stopped and the book started again once, finishing it.
+TEST_F(SchedulerTest, StallWatchdogRestartsAHangingPage)
+{
+    config.stallMs = 100;
+    std::atomic<int> calls = 0;
+    server.setHandler(book.chapterPath(3), [&](const test::HttpRequest &) {
+        HttpResponse response = HttpResponse::page(book.chapterPage(3), "text/html");
+        if (calls++ == 0)
+            response.delayMs = HttpResponse::Never;
+        return response;
+    });
+    queue(u"样例"_s);
+    runUntilBookEnds(2);
+    EXPECT_EQ(ends, (QList<GrabEnd>{GrabEnd::Stopped, GrabEnd::Complete}));
+    EXPECT_EQ(calls.load(), 2);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+}
+
+// Stop always halts the timer, even when nothing was running to stop.
+TEST_F(SchedulerTest, StopAlwaysHaltsTheTimer)
+{
+    scheduler().BtnBeginClick();
+    EXPECT_TRUE(scheduler().isRunning());
+    scheduler().BtnStopClick();
+    EXPECT_FALSE(scheduler().isRunning());
+    EXPECT_EQ(ui.waitDialogs, 0); // the flag was already set: no second stop request
+}
