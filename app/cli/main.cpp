@@ -9,6 +9,8 @@ namespace qh::cli {
 int dataDirCommand(CliContext &context);
 int templatesCommand(CliContext &context);
 int domCommand(CliContext &context);
+int grabCommand(CliContext &context);
+int queueCommand(CliContext &context);
 
 namespace {
 
@@ -21,19 +23,18 @@ struct Command
 
 // Each command lives in a file of its own; this table is the only place that knows them all.
 const Command commands[] = {
-    {"", "", nullptr}, // keeps the table non-empty while commands are added
     {"data-dir", "data-dir                 print the folder of settings, queue and templates", dataDirCommand},
     {"templates", "templates SUBCOMMAND ... list|show|import|export|delete|up|down|define", templatesCommand},
     {"dom", "dom SOURCE [--json]      print a page's elements: index, tag, parent, text", domCommand},
+    {"grab", "grab URL [--template NAME] [--name NAME] [--out FILE]  download one book", grabCommand},
+    {"queue", "queue list|add URL [--name NAME]|run  the download queue", queueCommand},
 };
 
 void printUsage(QTextStream &stream)
 {
     stream << "Usage: quillhaul-cli [--data-dir DIR] COMMAND [ARGS...]\n\nCommands:\n";
-    for (const Command &command : commands) {
-        if (command.run)
-            stream << "  " << command.usage << '\n';
-    }
+    for (const Command &command : commands)
+        stream << "  " << command.usage << '\n';
 }
 
 int dispatch(QStringList args, QTextStream &out, QTextStream &err)
@@ -60,7 +61,7 @@ int dispatch(QStringList args, QTextStream &out, QTextStream &err)
     }
     const QString name = args.takeFirst();
     for (const Command &command : commands) {
-        if (command.run && name == QLatin1String(command.name)) {
+        if (name == QLatin1String(command.name)) {
             CliContext context{args, dataDir, out, err};
             return command.run(context);
         }

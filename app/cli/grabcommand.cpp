@@ -1,0 +1,225 @@
+#include "app/booklistentry.h"
+#include "app/booknaming.h"
+#include "app/cli/clicontext.h"
+#include "app/cli/enginesession.h"
+#include "app/safefilename.h"
+#include "common/error.h"
+#include "templates/selection.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace qh::cli {
+
+namespace {
+
+const char GrabUsage[] =
+    "Usage: quillhaul-cli [--data-dir DIR] grab URL [--template NAME] [--name NAME] [--out FILE]\n";
+const char QueueUsage[] = "Usage: quillhaul-cli [--data-dir DIR] queue list\n"
+                          "       quillhaul-cli [--data-dir DIR] queue add URL [--name NAME]\n"
+                          "       quillhaul-cli [--data-dir DIR] queue run\n";
+
+struct Options
+{
+    QStringList positional;
+    QString templateName;
+    QString name;
+    QString out;
+};
+
+// Splits "--option VALUE" pairs from the positional arguments; nullopt on a malformed line.
+std::optional<Options> parseOptions(QStringList args, const QStringList &allowed)
+{
+    Options options;
+    while (!args.isEmpty()) {
+        const QString arg = args.takeFirst();
+        if (!arg.startsWith(u"--")) {
+            options.positional << arg;
+            continue;
+        }
+        if (!allowed.contains(arg) || args.isEmpty())
+            return std::nullopt;
+        const QString value = args.takeFirst();
+        if (arg == u"--template")
+            options.templateName = value;
+        else if (arg == u"--name")
+            options.name = value;
+        else if (arg == u"--out")
+            options.out = value;
+    }
+    return options;
+}
+
+// Appends a queued row for url, named by --name or by the page's title like the add operation, a clash getting a
+// number. Returns the row's name, or nullopt (with the cause on stderr) when the page cannot be read.
+std::optional<QString> queueBook(EngineSession &session, const QString &url, const QString &givenName, QTextStream &err)
+{
+    QString candidate = givenName;
+    if (candidate.isEmpty()) {
+        QString error;
+        const auto title = session.probeTitle(QUrl(url.trimmed()), error);
+        if (!title) {
+            err << "quillhaul-cli: " << error << Qt::endl;
+            return std::nullopt;
+        }
+        candidate = app::bookNameFromTitle(title->trimmed());
+    }
+    const QString name = app::numberedFreeBookName(session.books(), session.settings().SavePath, candidate);
+    session.books().appendBook({name, u"0"_s, app::StatusQueued, url});
+    session.saveList();
+    return session.books().entries().last().BookName;
+}
+
+void reportProgress(engine::DownloadScheduler &scheduler, QTextStream &err)
+{
+    QObject::connect(&scheduler, &engine::DownloadScheduler::progress, &scheduler,
+                     [&err](const QString &book, int pages, const QUrl &url, double rate) {
+                         err << book << ": " << pages << " 页, " << QString::number(rate, 'f', 1) << " 页/秒  "
+                             << url.toString() << Qt::endl;
+                     });
+}
+
+int runGrab(CliContext &context)
+{
+    const auto options = parseOptions(context.args, {u"--template"_s, u"--name"_s, u"--out"_s});
+    if (!options || options->positional.size() != 1) {
+        context.err << GrabUsage;
+        return ExitUsage;
+    }
+    EngineSession session(context.dataDirOverride, context.err);
+    if (!options->templateName.isEmpty() &&
+        templates::selectChooserItem(session.chooser(), options->templateName) <= 0) {
+        context.err << "quillhaul-cli: " << u"没有名为“%1”的模板。"_s.arg(options->templateName) << Qt::endl;
+        return ExitError;
+    }
+    const int chosen = session.chooser().currentIndex();
+
+    const auto name = queueBook(session, options->positional.first(), options->name, context.err);
+    if (!name)
+        return ExitError;
+    // The hand-chosen template is reset after each book; the chooser must show it when this book starts.
+    session.chooser().setCurrentIndex(chosen);
+
+    auto &scheduler = session.scheduler();
+    if (!options->out.isEmpty()) {
+        engine::SchedulerConfig config = scheduler.config();
+        const QString out = QFileInfo(options->out).absoluteFilePath();
+        const QString book = *name;
+        const QString saveFolder = config.saveFolder;
+        config.bookFilePath = [out, book, saveFolder](const QString &bookName) {
+            return bookName == book ? out : app::BookFilePath(saveFolder, bookName);
+        };
+        scheduler.setConfig(config);
+    }
+    reportProgress(scheduler, context.err);
+
+    int status = ExitError;
+    bool interrupted = false;
+    InterruptHandler interrupt([&] {
+        interrupted = true;
+        scheduler.BBtnStopClick();
+    });
+    QObject::connect(&scheduler, &engine::DownloadScheduler::bookEnded, &scheduler,
+                     [&](engine::GrabEnd end, const QString &bookName) {
+                         if (end == engine::GrabEnd::Complete && bookName != *name)
+                             return; // a book queued before ours has finished; ours comes later
+                         status = end == engine::GrabEnd::Complete                 ? ExitOk
+                                  : end == engine::GrabEnd::Stopped && interrupted ? ExitStopped
+                                                                                   : ExitError;
+                         QCoreApplication::exit(status);
+                     });
+    QObject::connect(&scheduler, &engine::DownloadScheduler::runningChanged, &scheduler, [&](bool running) {
+        // The scheduler halted without a grab to wind down: a book it could not start.
+        if (!running && !scheduler.isGrabbing())
+            QCoreApplication::exit(interrupted ? ExitStopped : ExitError);
+    });
+    scheduler.BtnBeginClick();
+    scheduler.TimerBeginTimer();
+    return QCoreApplication::exec();
+}
+
+int runQueue(CliContext &context)
+{
+    if (context.args.isEmpty()) {
+        context.err << QueueUsage;
+        return ExitUsage;
+    }
+    const QString sub = context.args.first();
+    const auto options = parseOptions(context.args.mid(1), {u"--name"_s});
+    if (!options) {
+        context.err << QueueUsage;
+        return ExitUsage;
+    }
+    EngineSession session(context.dataDirOverride, context.err);
+
+    if (sub == u"list" && options->positional.isEmpty()) {
+        for (const app::BookEntry &entry : session.books().entries())
+            context.out << entry.BookName << '\t' << entry.PagesDone << '\t' << entry.Status << '\t' << entry.CurrentUrl
+                        << '\n';
+        return ExitOk;
+    }
+    if (sub == u"add" && options->positional.size() == 1) {
+        const auto name = queueBook(session, options->positional.first(), options->name, context.err);
+        if (!name)
+            return ExitError;
+        context.out << *name << '\n';
+        return ExitOk;
+    }
+    if (sub == u"run" && options->positional.isEmpty()) {
+        auto &scheduler = session.scheduler();
+        reportProgress(scheduler, context.err);
+        bool interrupted = false;
+        InterruptHandler interrupt([&] {
+            interrupted = true;
+            scheduler.BBtnStopClick();
+        });
+        const auto finishIfDone = [&] {
+            if (session.books().isEmpty())
+                QCoreApplication::exit(session.ui().sawError() ? ExitError : ExitOk);
+        };
+        QObject::connect(&scheduler, &engine::DownloadScheduler::bookEnded, &scheduler, [&](engine::GrabEnd end) {
+            if (end != engine::GrabEnd::Complete)
+                QCoreApplication::exit(interrupted ? ExitStopped : ExitError);
+            else
+                finishIfDone();
+        });
+        QObject::connect(&scheduler, &engine::DownloadScheduler::runningChanged, &scheduler, [&](bool running) {
+            if (!running && !scheduler.isGrabbing())
+                QCoreApplication::exit(interrupted ? ExitStopped : ExitError);
+        });
+        if (session.books().isEmpty())
+            return ExitOk;
+        scheduler.BBtnBeginClick();
+        scheduler.TimerBeginTimer();
+        return QCoreApplication::exec();
+    }
+    context.err << QueueUsage;
+    return ExitUsage;
+}
+
+int guarded(CliContext &context, int (*command)(CliContext &))
+{
+    try {
+        return command(context);
+    } catch (const Error &error) {
+        context.err << "quillhaul-cli: " << error.message() << Qt::endl;
+        return ExitError;
+    }
+}
+
+} // namespace
+
+int grabCommand(CliContext &context)
+{
+    return guarded(context, runGrab);
+}
+
+int queueCommand(CliContext &context)
+{
+    return guarded(context, runQueue);
+}
+
+} // namespace qh::cli

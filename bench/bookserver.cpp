@@ -1,0 +1,55 @@
+// Serves a generated book on loopback for the grab benchmark and prints the first chapter's address, the port and
+// what the grab needs to know (title, content and parent positions), then serves until it is killed.
+#include "browser/htmlparser.h"
+
+#include "support/httpserver.h"
+#include "support/samplebook.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int chapters = args.size() > 1 ? args.at(1).toInt() : 2000;
+    const int characters = args.size() > 2 ? args.at(2).toInt() : 2000;
+
+    const qh::test::SampleBook book(chapters, characters);
+    qh::test::HttpServer server;
+    for (int chapter = 1; chapter <= chapters; ++chapter)
+        server.setResponse(book.chapterPath(chapter),
+                           qh::test::HttpResponse::page(book.chapterPage(chapter), "text/html; charset=gbk"));
+    server.setPage(book.indexPath(), "<html><body>index</body></html>", "text/html");
+
+    int title = -1, content = -1, parent = -1;
+    const QByteArray first = book.chapterPage(1);
+    const auto document = qh::browser::parseHtmlDocument(first, "text/html", server.url(book.chapterPath(1)));
+    const auto all = document->all();
+    for (int i = 0; i < all.length(); ++i) {
+        const QString id = all.item(i)->attribute(u"id"_s).value_or(QString());
+        if (id == u"title")
+            title = i;
+        else if (id == u"content") {
+            content = i;
+            parent = all.item(i)->parentElement()->sourceIndex();
+        }
+    }
+
+    QTextStream out(stdout);
+    out << "url=" << server.url(book.chapterPath(1)).toString() << '\n'
+        << "port=" << server.port() << '\n'
+        << "lastpath=" << book.chapterPath(chapters) << '\n'
+        << "pagebytes=" << first.size() << '\n'
+        << "title=" << title << '\n'
+        << "content=" << content << '\n'
+        << "parent=" << parent << '\n'
+        << "linkname=" << qh::test::SampleBook::nextLinkName() << '\n'
+        << "ready" << Qt::endl;
+    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
+    return app.exec();
+}
