@@ -57,7 +57,7 @@ lines=$(wc -l < "$work/book.txt")
 # Stop and resume: interrupt a second grab half-way, then time the resume of the rest (file read back).
 "$bin/quillhaul-cli" --data-dir "$data" grab "$url" --name resume 2> "$work/stop.log" &
 grab=$!
-while [ "$(grep -c '页,' "$work/stop.log" 2>/dev/null || echo 0)" -lt $((chapters / 2)) ]; do sleep 0.05; done
+while [ "$(grep -c "页," "$work/stop.log" 2>/dev/null)" -lt $((chapters / 2)) ]; do sleep 0.05; done
 start=$(seconds)
 kill -INT "$grab"
 wait "$grab" || true
