@@ -1,7 +1,5 @@
 // Serves a generated book on loopback for the grab benchmark and prints the first chapter's address, the port and
 // what the grab needs to know (title, content and parent positions), then serves until it is killed.
-#include "browser/htmlparser.h"
-
 #include "support/httpserver.h"
 #include "support/samplebook.h"
 
@@ -26,28 +24,17 @@ int main(int argc, char *argv[])
                            qh::test::HttpResponse::page(book.chapterPage(chapter), "text/html; charset=gbk"));
     server.setPage(book.indexPath(), "<html><body>index</body></html>", "text/html");
 
-    int title = -1, content = -1, parent = -1;
+    const qh::test::TemplatePositions at = book.templatePositions();
     const QByteArray first = book.chapterPage(1);
-    const auto document = qh::browser::parseHtmlDocument(first, "text/html", server.url(book.chapterPath(1)));
-    const auto all = document->all();
-    for (int i = 0; i < all.length(); ++i) {
-        const QString id = all.item(i)->attribute(u"id"_s).value_or(QString());
-        if (id == u"title")
-            title = i;
-        else if (id == u"content") {
-            content = i;
-            parent = all.item(i)->parentElement()->sourceIndex();
-        }
-    }
 
     QTextStream out(stdout);
     out << "url=" << server.url(book.chapterPath(1)).toString() << '\n'
         << "port=" << server.port() << '\n'
         << "lastpath=" << book.chapterPath(chapters) << '\n'
         << "pagebytes=" << first.size() << '\n'
-        << "title=" << title << '\n'
-        << "content=" << content << '\n'
-        << "parent=" << parent << '\n'
+        << "title=" << at.title << '\n'
+        << "content=" << at.content << '\n'
+        << "parent=" << at.parent << '\n'
         << "linkname=" << qh::test::SampleBook::nextLinkName() << '\n'
         << "ready" << Qt::endl;
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });

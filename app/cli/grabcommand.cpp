@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -137,7 +138,7 @@ int runGrab(CliContext &context)
             QCoreApplication::exit(interrupted ? ExitStopped : ExitError);
     });
     scheduler.BtnBeginClick();
-    scheduler.TimerBeginTimer();
+    QTimer::singleShot(0, &scheduler, &engine::DownloadScheduler::TimerBeginTimer); // once exec() runs
     return QCoreApplication::exec();
 }
 
@@ -193,7 +194,7 @@ int runQueue(CliContext &context)
         if (session.books().isEmpty())
             return ExitOk;
         scheduler.BBtnBeginClick();
-        scheduler.TimerBeginTimer();
+        QTimer::singleShot(0, &scheduler, &engine::DownloadScheduler::TimerBeginTimer); // once exec() runs
         return QCoreApplication::exec();
     }
     context.err << QueueUsage;

@@ -5,7 +5,6 @@
 #include "app/booklistentry.h"
 #include "app/booklistfile.h"
 #include "app/booklistmodel.h"
-#include "browser/htmlparser.h"
 #include "browser/staticbrowser.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
@@ -53,36 +52,11 @@ public:
     int waitDialogs = 0;
 };
 
-// Where the sample book's title, text and parent stand, read from a real page so the template fits it.
-struct Positions
-{
-    int title = -1;
-    int content = -1;
-    int parent = -1;
-};
-
 HttpResponse statusOnly(int status)
 {
     HttpResponse response;
     response.status = status;
     return response;
-}
-
-Positions positionsIn(const QByteArray &page)
-{
-    const auto document = browser::parseHtmlDocument(page, "text/html", QUrl(u"http://x/"_s));
-    Positions found;
-    const auto all = document->all();
-    for (int i = 0; i < all.length(); ++i) {
-        const QString id = all.item(i)->attribute(u"id"_s).value_or(QString());
-        if (id == u"title")
-            found.title = i;
-        if (id == u"content") {
-            found.content = i;
-            found.parent = all.item(i)->parentElement()->sourceIndex();
-        }
-    }
-    return found;
 }
 
 // A loopback reading site with a sample book, a template store that serves it, an empty queue, and a scheduler
@@ -113,7 +87,7 @@ protected:
     void addTemplate(const QString &name, const QString &head, const QString &contentTag,
                      const QString &linkname = SampleBook::nextLinkName())
     {
-        const Positions at = positionsIn(book.chapterPage(1));
+        const test::TemplatePositions at = book.templatePositions();
         store.AddTemplateRecord(name, head);
         const auto write = [&](const char *key, const QString &value) {
             store.WriteTemplateParam(name, head, QString::fromLatin1(key), value);
@@ -153,16 +127,9 @@ protected:
 
     QString bookFile(const QString &name) const { return folder.filePath(name + u".txt"_s); }
 
-    // The file the engine must write for chapters first..last, built independently of the engine's formatter.
     QByteArray expectedText(int first, int last, text::Encoding encoding = text::Encoding::Gb18030) const
     {
-        QString textOut;
-        for (int chapter = first; chapter <= last; ++chapter) {
-            QString chapterText = book.chapterText(chapter);
-            chapterText.replace(QChar(0x00A0), u' ').replace(u"\n"_s, u"\r\n"_s);
-            textOut += book.chapterTitle(chapter) + u"\r\n"_s + chapterText + u"\r\n"_s;
-        }
-        return text::encode(textOut, encoding);
+        return book.bookFileBytes(first, last, encoding == text::Encoding::Utf8);
     }
 
     static QByteArray readAll(const QString &path)

@@ -1,5 +1,7 @@
 #include "support/samplebook.h"
 
+#include "browser/htmlparser.h"
+
 #include <QStringEncoder>
 
 namespace qh::test {
@@ -117,6 +119,37 @@ QByteArray SampleBook::chapterPage(int chapter) const
             .arg(previous, indexPath(), next, content, nextName);
     QStringEncoder encoder("GB18030");
     return encoder.encode(page);
+}
+
+TemplatePositions SampleBook::templatePositions() const
+{
+    const auto document = browser::parseHtmlDocument(chapterPage(1), "text/html", QUrl(QStringLiteral("http://x/")));
+    TemplatePositions found;
+    const auto all = document->all();
+    for (int i = 0; i < all.length(); ++i) {
+        const QString id = all.item(i)->attribute(QStringLiteral("id")).value_or(QString());
+        if (id == u"title") {
+            found.title = i;
+        } else if (id == u"content") {
+            found.content = i;
+            found.parent = all.item(i)->parentElement()->sourceIndex();
+        }
+    }
+    return found;
+}
+
+QByteArray SampleBook::bookFileBytes(int first, int last, bool utf8) const
+{
+    QString text;
+    for (int chapter = first; chapter <= last; ++chapter) {
+        QString chapterBody = chapterText(chapter);
+        chapterBody.replace(QChar(0x00A0), u' ').replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        text += chapterTitle(chapter) + QStringLiteral("\r\n") + chapterBody + QStringLiteral("\r\n");
+    }
+    if (utf8)
+        return text.toUtf8();
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
 }
 
 } // namespace qh::test

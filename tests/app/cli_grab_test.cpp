@@ -1,0 +1,192 @@
+#include "support/httpserver.h"
+#include "support/samplebook.h"
+#include "support/testutils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+using qh::test::HttpResponse;
+using qh::test::SampleBook;
+
+namespace {
+
+struct CliResult
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// quillhaul-cli against a loopback reading site, with a data folder and a save folder of its own.
+class CliGrabTest : public ::testing::Test
+{
+protected:
+    CliGrabTest() : book(6, 200) {}
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        for (int chapter = 1; chapter <= book.chapterCount(); ++chapter)
+            server.setResponse(book.chapterPath(chapter), HttpResponse::page(book.chapterPage(chapter), "text/html"));
+        QDir().mkpath(dataDir());
+        QFile ini(dataDir() + u"/SysCfg.ini"_s);
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[system]\r\nsavepath=" + saveDir().toUtf8() + "\r\n");
+    }
+
+    QString dataDir() const { return folder.filePath(u"data"_s); }
+    QString saveDir() const { return folder.filePath(u"books"_s); }
+    QString firstChapter() const { return server.url(book.chapterPath(1)).toString(); }
+
+    void start(QProcess &process, const QStringList &args) const
+    {
+        process.start(QStringLiteral(QH_BIN_DIR "/quillhaul-cli"), QStringList{u"--data-dir"_s, dataDir()} + args);
+    }
+
+    CliResult run(const QStringList &args) const
+    {
+        QProcess process;
+        start(process, args);
+        return finish(process);
+    }
+
+    static CliResult finish(QProcess &process)
+    {
+        CliResult result;
+        if (!process.waitForFinished(60'000))
+            return result;
+        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    void defineTemplate() const
+    {
+        const qh::test::TemplatePositions at = book.templatePositions();
+        const CliResult result =
+            run({u"templates"_s, u"define"_s, u"--name"_s, u"样例"_s, u"--url"_s, firstChapter(), u"--linkname"_s,
+                 SampleBook::nextLinkName(), u"--title-index"_s, QString::number(at.title), u"--title-tag"_s, u"H1"_s,
+                 u"--content-index"_s, QString::number(at.content), u"--content-tag"_s, u"DIV"_s, u"--parent-index"_s,
+                 QString::number(at.parent)});
+        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    }
+
+    static QByteArray bytes(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+
+    QTemporaryDir folder;
+    SampleBook book;
+    qh::test::HttpServer server;
+};
+
+} // namespace
+
+// grab names the book after the page title, writes the whole book into the save folder and leaves the queue empty.
+TEST_F(CliGrabTest, GrabsABookNamedAfterItsTitle)
+{
+    defineTemplate();
+    const CliResult result = run({u"grab"_s, firstChapter()});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    const QString name = QString(book.chapterTitle(1) + u"_示例小说_书海阁"_s).left(15);
+    EXPECT_EQ(bytes(saveDir() + u"/"_s + name + u".txt"_s), book.bookFileBytes(1, 6));
+    EXPECT_TRUE(result.err.contains(u"6 页"_s)) << result.err.toStdString();
+    EXPECT_EQ(run({u"queue"_s, u"list"_s}).out, QString());
+}
+
+// --out writes the book where asked; --name names the row.
+TEST_F(CliGrabTest, WritesToTheGivenFile)
+{
+    defineTemplate();
+    const QString out = folder.filePath(u"out.txt"_s);
+    const CliResult result = run({u"grab"_s, firstChapter(), u"--name"_s, u"指定"_s, u"--out"_s, out});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(bytes(out), book.bookFileBytes(1, 6));
+    EXPECT_FALSE(QFile::exists(saveDir() + u"/指定.txt"_s));
+}
+
+// A site without a template fails with the message and leaves the book queued.
+TEST_F(CliGrabTest, NoTemplateFails)
+{
+    const CliResult result = run({u"grab"_s, firstChapter(), u"--name"_s, u"无模板"_s});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.contains(u"没有能够与当前电子书对应的抓书模板"_s)) << result.err.toStdString();
+    EXPECT_TRUE(run({u"queue"_s, u"list"_s}).out.startsWith(u"无模板\t0\t排队中\t"_s));
+}
+
+// A failing first page is an error naming the address, and nothing is queued.
+TEST_F(CliGrabTest, UnreadableFirstPageQueuesNothing)
+{
+    defineTemplate();
+    const QString missing = server.url(u"/book/missing.html"_s).toString();
+    const CliResult result = run({u"grab"_s, missing});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.contains(missing)) << result.err.toStdString();
+    EXPECT_EQ(run({u"queue"_s, u"list"_s}).out, QString());
+}
+
+// Added books are named like the add operation names them, a clash getting a number; queue run grabs them all.
+TEST_F(CliGrabTest, QueueAddListAndRun)
+{
+    defineTemplate();
+    const CliResult first = run({u"queue"_s, u"add"_s, firstChapter(), u"--name"_s, u"同名"_s});
+    const CliResult second =
+        run({u"queue"_s, u"add"_s, server.url(book.chapterPath(5)).toString(), u"--name"_s, u"同名"_s});
+    ASSERT_EQ(first.status, 0) << first.err.toStdString();
+    EXPECT_EQ(first.out, u"同名\n"_s);
+    EXPECT_EQ(second.out, u"同名2\n"_s);
+    EXPECT_EQ(run({u"queue"_s, u"list"_s}).out, u"同名\t0\t排队中\t%1\n同名2\t0\t排队中\t%2\n"_s.arg(
+                                                    firstChapter(), server.url(book.chapterPath(5)).toString()));
+
+    const CliResult result = run({u"queue"_s, u"run"_s});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(bytes(saveDir() + u"/同名.txt"_s), book.bookFileBytes(1, 6));
+    EXPECT_EQ(bytes(saveDir() + u"/同名2.txt"_s), book.bookFileBytes(5, 6));
+    EXPECT_EQ(run({u"queue"_s, u"list"_s}).out, QString());
+}
+
+// Ctrl+C stops the grab: exit 3, the whole pages written, the book queued at the next page; queue run resumes it
+// and the finished file holds every chapter once.
+TEST_F(CliGrabTest, InterruptThenResume)
+{
+    defineTemplate();
+    std::atomic<bool> hold = true;
+    server.setHandler(book.chapterPath(4), [&](const qh::test::HttpRequest &) {
+        HttpResponse response = HttpResponse::page(book.chapterPage(4), "text/html");
+        if (hold)
+            response.delayMs = HttpResponse::Never;
+        return response;
+    });
+    QProcess process;
+    start(process, {u"grab"_s, firstChapter(), u"--name"_s, u"中断"_s});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requestCount(book.chapterPath(4)) == 1; }, 30'000));
+    ::kill(pid_t(process.processId()), SIGINT);
+    const CliResult stopped = finish(process);
+    EXPECT_EQ(stopped.status, 3) << stopped.err.toStdString();
+    EXPECT_EQ(bytes(saveDir() + u"/中断.txt"_s), book.bookFileBytes(1, 3));
+    EXPECT_EQ(run({u"queue"_s, u"list"_s}).out,
+              u"中断\t3\t排队中\t%1\n"_s.arg(server.url(book.chapterPath(4)).toString()));
+
+    hold = false;
+    const CliResult resumed = run({u"queue"_s, u"run"_s});
+    ASSERT_EQ(resumed.status, 0) << resumed.err.toStdString();
+    EXPECT_EQ(bytes(saveDir() + u"/中断.txt"_s), book.bookFileBytes(1, 6));
+}
+
+// Usage errors exit 2.
+TEST_F(CliGrabTest, UsageErrors)
+{
+    for (const QStringList &args : {QStringList{u"grab"_s}, QStringList{u"grab"_s, u"a"_s, u"b"_s},
+                                    QStringList{u"grab"_s, u"a"_s, u"--bogus"_s, u"x"_s}, QStringList{u"queue"_s},
+                                    QStringList{u"queue"_s, u"add"_s}, QStringList{u"queue"_s, u"fly"_s}})
+        EXPECT_EQ(run(args).status, 2) << args.join(u' ').toStdString();
+}
