@@ -39,6 +39,7 @@ BookGrab::BookGrab(browser::Browser &browser, const StopFlag &stopFlag, const te
       m_clock(clock)
 {
     m_wait.setSingleShot(true);
+    m_wait.setTimerType(Qt::PreciseTimer); // a coarse timer may fire early, and the page delay is a least time
     connect(&m_wait, &QTimer::timeout, this, [this] {
         if (m_afterWait)
             (this->*m_afterWait)();
@@ -151,6 +152,8 @@ void BookGrab::findContent()
             return end(GrabEnd::EmptyText);
         m_text = text;
         Q_EMIT textFound(m_text);
+        if (!m_running)
+            return; // stopped from a receiver of textFound
         if (m_params.linkname.isEmpty())
             return end(GrabEnd::NoLinkName);
         findNextLink();

@@ -16,7 +16,9 @@
 #include "support/testutils.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -229,6 +231,50 @@ TEST_F(SchedulerTest, StopDuringALoadThenResume)
     runUntilBookEnds(2);
     EXPECT_EQ(ends.last(), GrabEnd::Complete);
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+}
+
+// A stop once a page's text is found (its next link not yet searched) takes nothing of that page: the book resumes
+// at it and holds every chapter once.
+TEST_F(SchedulerTest, StopBeforeTheNextLinkIsKnown)
+{
+    bool stopped = false;
+    QObject::connect(&scheduler(), &engine::DownloadScheduler::previewChanged, &scheduler(), [&](const QString &text) {
+        if (!stopped && text == book.chapterText(3)) {
+            stopped = true;
+            scheduler().BtnStopClick();
+        }
+    });
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Stopped});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 2));
+    EXPECT_EQ(books.head().PagesDone, u"2"_s);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(book.chapterPath(3)).toString());
+
+    runUntilBookEnds(2);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+}
+
+// "pagedelay" spaces the page requests by at least that long.
+TEST_F(SchedulerTest, PageDelaySpacesRequests)
+{
+    config.grab.pageDelayMs = 40;
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> times;
+    QMutex mutex;
+    for (int chapter = 1; chapter <= book.chapterCount(); ++chapter) {
+        server.setHandler(book.chapterPath(chapter), [&, chapter](const test::HttpRequest &) {
+            const QMutexLocker lock(&mutex);
+            times << clock.elapsed();
+            return HttpResponse::page(book.chapterPage(chapter), "text/html");
+        });
+    }
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    ASSERT_EQ(times.size(), 5);
+    for (int i = 1; i < times.size(); ++i)
+        EXPECT_GE(times.at(i) - times.at(i - 1), 39) << i;
 }
 
 // A stop while waiting to retry a failing page ends at once, with nothing of that page.
