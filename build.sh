@@ -14,7 +14,7 @@ JOBS=${JOBS:-$(nproc)}
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libgumbo-dev
+    libgumbo-dev zlib1g-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 
