@@ -21,7 +21,8 @@ struct ParseRunner::Outcome
 namespace {
 
 // Gumbo's tree code recurses on deeply nested markup; a roomy stack keeps hostile pages from overflowing it. The
-// memory is only reserved, not used. Abandoned parses keep their thread until they end, so allow several.
+// memory is only reserved, not used. An abandoned parse holds its thread until it notices the stop request, so
+// allow several.
 class ParsePool : public QThreadPool
 {
 public:
@@ -36,7 +37,7 @@ Q_GLOBAL_STATIC(ParsePool, parsePool)
 
 } // namespace
 
-ParseRunner::ParseRunner(QObject *parent) : QObject(parent), m_parse(&parseHtmlDocument)
+ParseRunner::ParseRunner(QObject *parent) : QObject(parent), m_parse(&parseHtmlDocumentUntil)
 {
     m_limitTimer.setSingleShot(true);
     connect(&m_limitTimer, &QTimer::timeout, this, [this] {
@@ -62,12 +63,14 @@ void ParseRunner::start(QByteArray bytes, QByteArray contentTypeHeader, QUrl url
     connect(watcher, &QFutureWatcherBase::finished, this, &ParseRunner::onParseDone);
     watcher->setFuture(promise->future());
     promise->start();
+    m_stop = std::stop_source();
 
     parsePool()->start([promise, parse = m_parse, bytes = std::move(bytes),
-                        contentTypeHeader = std::move(contentTypeHeader), url = std::move(url)] {
+                        contentTypeHeader = std::move(contentTypeHeader), url = std::move(url),
+                        stop = m_stop.get_token()] {
         auto outcome = std::make_shared<Outcome>();
         try {
-            outcome->document = parse(bytes, contentTypeHeader, url);
+            outcome->document = parse(bytes, contentTypeHeader, url, stop);
             if (!outcome->document)
                 outcome->failure = u"页面无法解析"_s;
         } catch (const std::exception &error) {
@@ -84,6 +87,8 @@ void ParseRunner::start(QByteArray bytes, QByteArray contentTypeHeader, QUrl url
 void ParseRunner::abandon()
 {
     m_limitTimer.stop();
+    // A hostile page can keep Gumbo busy for minutes: end the work, not only the wait for it.
+    m_stop.request_stop();
     if (!m_watcher)
         return;
     QFutureWatcher<std::shared_ptr<Outcome>> *watcher = m_watcher;

@@ -11,18 +11,21 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <stop_token>
 
 template<typename T> class QFutureWatcher;
 
 namespace qh::browser {
 
-// Turns fetched bytes into a document. Must be safe to call from any thread; may throw.
+// Turns fetched bytes into a document. Must be safe to call from any thread; may throw. Should give up soon (and
+// may return null) once stop is requested: nobody wants the result any more.
 using ParseFunction = std::function<std::shared_ptr<const Document>(
-    const QByteArray &bytes, const QByteArray &contentTypeHeader, const QUrl &url)>;
+    const QByteArray &bytes, const QByteArray &contentTypeHeader, const QUrl &url, std::stop_token stop)>;
 
 // Runs one parse at a time off the calling thread, with a time limit, so that a hostile page never freezes the
-// window. A parse that passes the limit or is abandoned keeps running on its worker thread until it ends; its
-// result is then dropped. Results and failures arrive on the runner's thread.
+// window. A parse that passes the limit or is abandoned (a new start, abandon(), the runner's end) is asked to
+// stop, so that its worker thread is free again soon; whatever it still returns is dropped. Results and failures
+// arrive on the runner's thread.
 class ParseRunner : public QObject
 {
     Q_OBJECT
@@ -54,6 +57,7 @@ private:
     std::chrono::milliseconds m_timeLimit = DefaultTimeLimit;
     QTimer m_limitTimer;
     QPointer<QFutureWatcher<std::shared_ptr<Outcome>>> m_watcher;
+    std::stop_source m_stop; // of the running parse
 };
 
 } // namespace qh::browser

@@ -406,7 +406,7 @@ struct GatedParser
     ParseFunction function() const
     {
         return [path = gatedPath, started = started, gate = gate,
-                done = done](const QByteArray &bytes, const QByteArray &contentType, const QUrl &url) {
+                done = done](const QByteArray &bytes, const QByteArray &contentType, const QUrl &url, std::stop_token) {
             if (url.path() != path)
                 return parseHtmlDocument(bytes, contentType, url);
             started->release();
@@ -621,7 +621,7 @@ TEST_F(StaticBrowserTest, ParseTimeLimitFailsTheLoad)
 TEST_F(StaticBrowserTest, ParserErrorFailsTheLoad)
 {
     m_browser->setParseFunction(
-        [](const QByteArray &, const QByteArray &, const QUrl &) -> std::shared_ptr<const Document> {
+        [](const QByteArray &, const QByteArray &, const QUrl &, std::stop_token) -> std::shared_ptr<const Document> {
             throw std::runtime_error("tree too deep");
         });
     EXPECT_FALSE(load(m_server.url(u"/page"_s)));
