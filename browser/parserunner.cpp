@@ -2,8 +2,8 @@
 
 #include "browser/htmlparser.h"
 
-#include <QFutureWatcher>
-#include <QPromise>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QThreadPool>
 
 #include <exception>
@@ -16,6 +16,16 @@ struct ParseRunner::Outcome
 {
     std::shared_ptr<const Document> document;
     QString failure;
+};
+
+// Where a worker hands its outcome back, as one queued call: to the runner while it waits for that parse, to
+// nobody once it has stopped waiting. The runner is cleared under the lock before it stops waiting or goes, so a
+// worker never posts to a runner that is gone; a call already queued is dropped with the runner or, if the runner
+// has moved on, because its mailbox is no longer the runner's.
+struct ParseRunner::Mailbox
+{
+    QMutex mutex;
+    ParseRunner *runner = nullptr;
 };
 
 namespace {
@@ -55,17 +65,12 @@ void ParseRunner::start(QByteArray bytes, QByteArray contentTypeHeader, QUrl url
 {
     abandon();
 
-    // The promise is shared with the worker; the watcher only looks at its future, so a worker outliving this
-    // runner reports into a future nobody watches.
-    auto promise = std::make_shared<QPromise<std::shared_ptr<Outcome>>>();
-    auto *watcher = new QFutureWatcher<std::shared_ptr<Outcome>>(this);
-    m_watcher = watcher;
-    connect(watcher, &QFutureWatcherBase::finished, this, &ParseRunner::onParseDone);
-    watcher->setFuture(promise->future());
-    promise->start();
+    auto mailbox = std::make_shared<Mailbox>();
+    mailbox->runner = this;
+    m_mailbox = mailbox;
     m_stop = std::stop_source();
 
-    parsePool()->start([promise, parse = m_parse, bytes = std::move(bytes),
+    parsePool()->start([mailbox, parse = m_parse, bytes = std::move(bytes),
                         contentTypeHeader = std::move(contentTypeHeader), url = std::move(url),
                         stop = m_stop.get_token()] {
         auto outcome = std::make_shared<Outcome>();
@@ -78,8 +83,11 @@ void ParseRunner::start(QByteArray bytes, QByteArray contentTypeHeader, QUrl url
         } catch (...) {
             outcome->failure = u"页面无法解析"_s;
         }
-        promise->addResult(std::move(outcome));
-        promise->finish();
+        const QMutexLocker lock(&mailbox->mutex);
+        if (ParseRunner *runner = mailbox->runner) {
+            QMetaObject::invokeMethod(
+                runner, [runner, mailbox, outcome] { runner->onParseDone(mailbox, outcome); }, Qt::QueuedConnection);
+        }
     });
     m_limitTimer.start(m_timeLimit);
 }
@@ -89,25 +97,22 @@ void ParseRunner::abandon()
     m_limitTimer.stop();
     // A hostile page can keep Gumbo busy for minutes: end the work, not only the wait for it.
     m_stop.request_stop();
-    if (!m_watcher)
+    const std::shared_ptr<Mailbox> mailbox = std::exchange(m_mailbox, nullptr);
+    if (!mailbox)
         return;
-    QFutureWatcher<std::shared_ptr<Outcome>> *watcher = m_watcher;
-    m_watcher = nullptr;
-    watcher->disconnect(this);
-    // Later, not now: abandon() may run inside a slot that the watcher itself is calling.
-    watcher->deleteLater();
+    const QMutexLocker lock(&mailbox->mutex);
+    mailbox->runner = nullptr;
 }
 
-void ParseRunner::onParseDone()
+void ParseRunner::onParseDone(const std::shared_ptr<Mailbox> &mailbox, const std::shared_ptr<Outcome> &outcome)
 {
-    QFutureWatcher<std::shared_ptr<Outcome>> *watcher = m_watcher;
-    const QFuture<std::shared_ptr<Outcome>> future = watcher->future();
-    const std::shared_ptr<Outcome> outcome = future.resultCount() > 0 ? future.result() : nullptr;
+    if (mailbox != m_mailbox)
+        return; // an abandoned parse that had posted before it was abandoned
     abandon();
-    if (outcome && outcome->document)
+    if (outcome->document)
         Q_EMIT parsed(outcome->document);
     else
-        Q_EMIT failed(outcome ? outcome->failure : u"页面无法解析"_s);
+        Q_EMIT failed(outcome->failure);
 }
 
 } // namespace qh::browser

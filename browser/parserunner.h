@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
@@ -12,8 +11,6 @@
 #include <functional>
 #include <memory>
 #include <stop_token>
-
-template<typename T> class QFutureWatcher;
 
 namespace qh::browser {
 
@@ -50,14 +47,15 @@ Q_SIGNALS:
 
 private:
     struct Outcome;
+    struct Mailbox;
 
-    void onParseDone();
+    void onParseDone(const std::shared_ptr<Mailbox> &mailbox, const std::shared_ptr<Outcome> &outcome);
 
     ParseFunction m_parse;
     std::chrono::milliseconds m_timeLimit = DefaultTimeLimit;
     QTimer m_limitTimer;
-    QPointer<QFutureWatcher<std::shared_ptr<Outcome>>> m_watcher;
-    std::stop_source m_stop; // of the running parse
+    std::shared_ptr<Mailbox> m_mailbox; // of the running parse; null when none runs
+    std::stop_source m_stop;            // of the running parse
 };
 
 } // namespace qh::browser
