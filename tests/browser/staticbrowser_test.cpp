@@ -1,4 +1,6 @@
+#include "browser/decompressor.h"
 #include "browser/htmlparser.h"
+#include "browser/httpresponseparser.h"
 #include "browser/pagefetcher.h"
 #include "browser/staticbrowser.h"
 
@@ -7,15 +9,22 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QPointer>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
+
+#include <zlib.h>
 
 using namespace qh::browser;
 using namespace qh::test;
@@ -394,6 +403,624 @@ TEST_F(PageFetcherTest, UsesTheConfiguredProxy)
 
 namespace {
 
+struct ParserCase
+{
+    const char *name;
+    QByteArray bytes;
+    bool endOfInput; // the connection closes after the bytes
+    HttpResponseParser::State state;
+    int status;
+    QByteArray body;
+    bool keepAlive;
+    qsizetype leftover; // bytes after the end of the response, not consumed
+};
+
+const ParserCase parserCases[] = {
+    {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", false, HttpResponseParser::State::Complete, 200,
+     "hello", true, 0},
+    {"lone LF line ends, folded header", "HTTP/1.1 200 OK\nX-Long: a\n b\nContent-Length: 2\n\nhi", false,
+     HttpResponseParser::State::Complete, 200, "hi", true, 0},
+    {"no reason phrase", "HTTP/1.1 200\r\nContent-Length: 0\r\n\r\n", false, HttpResponseParser::State::Complete, 200,
+     "", true, 0},
+    {"chunked with extensions and trailers",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+     "5;name=value\r\nhello\r\n0000000006 ; x=\"y\"\r\n world\r\n0\r\nX-Trailer: 1\r\nX-Other: 2\r\n\r\n",
+     false, HttpResponseParser::State::Complete, 200, "hello world", true, 0},
+    {"chunked wins over a length, but ends keep-alive",
+     "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhi\r\n0\r\n\r\n", false,
+     HttpResponseParser::State::Complete, 200, "hi", false, 0},
+    {"interim 100 and 103 skipped",
+     "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n"
+     "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+     false, HttpResponseParser::State::Complete, 200, "ok", true, 0},
+    {"204 has no body whatever it declares", "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\nHTTP/", false,
+     HttpResponseParser::State::Complete, 204, "", true, 5},
+    {"304 has no body", "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n", false,
+     HttpResponseParser::State::Complete, 304, "", true, 0},
+    {"bytes past the length are left", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokEXTRA", false,
+     HttpResponseParser::State::Complete, 200, "ok", true, 5},
+    {"Connection: close", "HTTP/1.1 200 OK\r\nConnection: Keep-Alive, Close\r\nContent-Length: 1\r\n\r\nx", false,
+     HttpResponseParser::State::Complete, 200, "x", false, 0},
+    {"HTTP/1.0 closes", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\nx", false, HttpResponseParser::State::Complete,
+     200, "x", false, 0},
+    {"HTTP/1.0 asking for keep-alive", "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\nx", false,
+     HttpResponseParser::State::Complete, 200, "x", true, 0},
+    {"read to close", "HTTP/1.1 200 OK\r\n\r\nuntil the end", true, HttpResponseParser::State::Complete, 200,
+     "until the end", false, 0},
+    {"read to close, still open", "HTTP/1.1 200 OK\r\n\r\nsome", false, HttpResponseParser::State::Body, 200, "some",
+     false, 0},
+    {"last chunk without its final empty line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n0\r\n",
+     true, HttpResponseParser::State::Complete, 200, "x", true, 0},
+
+    {"closed before any byte", "", true, HttpResponseParser::State::Failed, 0, "", false, 0},
+    {"closed in the headers", "HTTP/1.1 200 OK\r\nContent-", true, HttpResponseParser::State::Failed, 200, "", false,
+     0},
+    {"length cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nshort", true, HttpResponseParser::State::Failed,
+     200, "", false, 0},
+    {"chunk cut short", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\nshort", true,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"no status line", "<html>hello</html>\r\n\r\n", false, HttpResponseParser::State::Failed, 0, "", false, 0},
+    {"HTTP/2 status line", "HTTP/2 200 OK\r\n\r\n", false, HttpResponseParser::State::Failed, 0, "", false, 0},
+    {"status out of range", "HTTP/1.1 999 What\r\n\r\n", false, HttpResponseParser::State::Failed, 0, "", false, 0},
+    {"101 switching protocols", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n\r\n", false,
+     HttpResponseParser::State::Failed, 101, "", false, 0},
+    {"non-numeric length", "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", false, HttpResponseParser::State::Failed,
+     200, "", false, 0},
+    {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", false, HttpResponseParser::State::Failed, 200,
+     "", false, 0},
+    {"conflicting lengths", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!", false,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"length of 19 digits", "HTTP/1.1 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\n", false,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"chunk size not hex", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", false,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"chunk size negative", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\n", false,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"chunk size empty", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n\r\n", false,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"chunk size past 2^60", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000000\r\n", false,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"chunk data longer than its size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhello\r\n0\r\n\r\n",
+     false, HttpResponseParser::State::Failed, 200, "", false, 0},
+    {"transfer coding we never asked for", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", false,
+     HttpResponseParser::State::Failed, 200, "", false, 0},
+};
+
+// Feeds bytes in pieces of the given sizes (the last size repeats), as a socket might deliver them.
+void feedInPieces(HttpResponseParser &parser, const QByteArray &bytes, const QList<qsizetype> &sizes,
+                  qsizetype &consumed, QByteArray &body)
+{
+    qsizetype at = 0;
+    for (int i = 0; at < bytes.size() && !parser.isComplete() && !parser.hasFailed(); ++i) {
+        const qsizetype size = std::min(sizes.value(i, sizes.last()), bytes.size() - at);
+        const qsizetype used = parser.feed(QByteArrayView(bytes).sliced(at, size));
+        consumed += used;
+        at += size;
+        body += parser.takeBody();
+    }
+}
+
+} // namespace
+
+// Every response reads the same whether it arrives whole, byte by byte or split in two anywhere: status, body,
+// keep-alive and the bytes left over; malformed, cut-short and hostile framing fails instead of guessing.
+TEST(HttpResponseParser, ReadsResponsesSplitAnywhere)
+{
+    for (const ParserCase &c : parserCases) {
+        QList<QList<qsizetype>> splits = {{c.bytes.size() + 1}, {1}};
+        for (qsizetype first = 1; first < c.bytes.size(); ++first)
+            splits.append({first, c.bytes.size()});
+        for (const QList<qsizetype> &sizes : splits) {
+            const std::string where = std::string(c.name) + " (first piece " + std::to_string(sizes.first()) + ")";
+            HttpResponseParser parser;
+            qsizetype consumed = 0;
+            QByteArray body;
+            feedInPieces(parser, c.bytes, sizes, consumed, body);
+            if (c.endOfInput)
+                parser.finishInput();
+            body += parser.takeBody();
+            ASSERT_EQ(parser.state(), c.state) << where << ": " << parser.errorText().toStdString();
+            EXPECT_EQ(parser.status(), c.status) << where;
+            if (c.state == HttpResponseParser::State::Failed) {
+                EXPECT_FALSE(parser.errorText().isEmpty()) << where;
+                EXPECT_FALSE(parser.keepAlive()) << where;
+                continue;
+            }
+            EXPECT_EQ(body, c.body) << where;
+            EXPECT_EQ(parser.keepAlive(), c.keepAlive) << where;
+            if (c.state == HttpResponseParser::State::Complete) {
+                EXPECT_EQ(c.bytes.size() - consumed, c.leftover) << where;
+            }
+        }
+    }
+}
+
+// Only a connection closed before the first byte counts as "nothing arrived", the case in which a request may go
+// again; a close after part of an answer does not.
+TEST(HttpResponseParser, TellsAnUnansweredCloseFromACutAnswer)
+{
+    HttpResponseParser silent;
+    silent.finishInput();
+    EXPECT_TRUE(silent.hasFailed());
+    EXPECT_FALSE(silent.hasReceivedBytes());
+
+    HttpResponseParser cut;
+    cut.feed("HTTP/1.1 2");
+    cut.finishInput();
+    EXPECT_TRUE(cut.hasFailed());
+    EXPECT_TRUE(cut.hasReceivedBytes());
+}
+
+// Headers, chunk-size lines and trailers are held only up to a limit: endless ones fail instead of growing memory.
+TEST(HttpResponseParser, RefusesEndlessHeaderLines)
+{
+    const QByteArray endless(HttpResponseParser::MaxHeaderBytes + 10, 'a');
+    const QByteArray manyHeaders = QByteArray("X-A: b\r\n").repeated(HttpResponseParser::MaxHeaderBytes / 8 + 1);
+    const struct
+    {
+        const char *name;
+        QByteArray head;
+        QByteArray tail;
+    } cases[] = {
+        {"one endless header line", "HTTP/1.1 200 OK\r\nX-Big: ", endless},
+        {"endless status line", "HTTP/1.1 200 ", endless},
+        {"too many headers", "HTTP/1.1 200 OK\r\n", manyHeaders},
+        {"endless chunk-size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;", endless},
+        {"endless trailers", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n", manyHeaders},
+        {"endless interim answers", "", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(20'000)},
+    };
+    for (const auto &c : cases) {
+        for (const qsizetype piece : {qsizetype(1000), qsizetype(1) << 30}) {
+            HttpResponseParser parser;
+            const QByteArray bytes = c.head + c.tail;
+            for (qsizetype at = 0; at < bytes.size() && !parser.hasFailed(); at += piece)
+                parser.feed(QByteArrayView(bytes).sliced(at, std::min(piece, bytes.size() - at)));
+            EXPECT_TRUE(parser.hasFailed()) << c.name << " in pieces of " << piece;
+        }
+    }
+}
+
+namespace {
+
+// Compresses with zlib as a server would: windowBits 31 for gzip, 15 for a zlib stream, -15 for raw deflate.
+QByteArray compressed(const QByteArray &data, int windowBits)
+{
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))) + 64, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+} // namespace
+
+// gzip, zlib-wrapped deflate and raw deflate all decode, whole or a byte at a time; the coding names are read as
+// servers send them, and codings never offered are refused.
+TEST(Decompressor, DecodesGzipAndBothDeflates)
+{
+    const QByteArray text = sampleText(100'000);
+    const struct
+    {
+        const char *name;
+        QByteArray contentEncoding;
+        QByteArray body;
+    } cases[] = {
+        {"gzip", "gzip", compressed(text, 31)},
+        {"x-gzip", " X-GZIP ", compressed(text, 31)},
+        {"zlib deflate", "deflate", compressed(text, 15)},
+        {"raw deflate", "Deflate", compressed(text, -15)},
+        {"identity", "identity", text},
+        {"none", "", text},
+    };
+    for (const auto &c : cases) {
+        for (const qsizetype piece : {qsizetype(1), qsizetype(7), c.body.size()}) {
+            const std::optional<Decompressor::Coding> coding = Decompressor::codingFor(c.contentEncoding);
+            ASSERT_TRUE(coding.has_value()) << c.name;
+            Decompressor decompressor(*coding);
+            QByteArray out;
+            for (qsizetype at = 0; at < c.body.size(); at += piece) {
+                ASSERT_EQ(decompressor.feed(QByteArrayView(c.body).sliced(at, std::min(piece, c.body.size() - at)), out,
+                                            text.size()),
+                          Decompressor::Status::Ok)
+                    << c.name << " in pieces of " << piece;
+            }
+            EXPECT_EQ(decompressor.finish(), Decompressor::Status::Ok) << c.name;
+            EXPECT_TRUE(out == text) << c.name << " in pieces of " << piece;
+        }
+    }
+    for (const QByteArray unknown : {"br", "compress", "gzip, br", "zstd"})
+        EXPECT_FALSE(Decompressor::codingFor(unknown).has_value()) << unknown.toStdString();
+}
+
+// Output is capped as it grows, so a bomb (10 MB of zeros in 10 KB) is refused early; damaged and cut-short streams
+// are corrupt, not a short page.
+TEST(Decompressor, RefusesBombsAndDamage)
+{
+    const QByteArray zeros(10 << 20, '\0');
+    const QByteArray bomb = compressed(zeros, 31);
+    ASSERT_LT(bomb.size(), 20'000);
+    Decompressor bombed(Decompressor::Coding::Gzip);
+    QByteArray out;
+    EXPECT_EQ(bombed.feed(bomb, out, 64 * 1024), Decompressor::Status::TooLarge);
+    EXPECT_LE(out.size(), 64 * 1024 + 1);
+
+    const QByteArray good = compressed(sampleText(10'000), 31);
+    QByteArray damaged = good;
+    damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x55);
+    damaged[damaged.size() / 2 + 1] = char(damaged[damaged.size() / 2 + 1] ^ 0x55);
+    const struct
+    {
+        const char *name;
+        Decompressor::Coding coding;
+        QByteArray body;
+    } cases[] = {
+        {"damaged gzip", Decompressor::Coding::Gzip, damaged},
+        {"gzip cut short", Decompressor::Coding::Gzip, good.first(good.size() / 2)},
+        {"no gzip at all", Decompressor::Coding::Gzip, "<html>plain</html>"},
+        {"one byte of deflate", Decompressor::Coding::Deflate, "x"},
+    };
+    for (const auto &c : cases) {
+        Decompressor decompressor(c.coding);
+        QByteArray decoded;
+        const Decompressor::Status fed = decompressor.feed(c.body, decoded, 1 << 20);
+        EXPECT_TRUE(fed == Decompressor::Status::Corrupt || decompressor.finish() == Decompressor::Status::Corrupt)
+            << c.name;
+    }
+}
+
+namespace {
+
+// A loopback server on the test's own thread that answers each request with whatever the test scripts: raw bytes,
+// answers in pieces, closed connections. For what the regular fixture cannot send.
+class ScriptedServer : public QObject
+{
+public:
+    // Called for each request with the connection's number (from 0) and the request's number on it (from 0).
+    using Script = std::function<void(QTcpSocket *socket, int connection, int request)>;
+
+    explicit ScriptedServer(Script script) : m_script(std::move(script))
+    {
+        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                const int connection = m_connections++;
+                auto buffer = std::make_shared<QByteArray>();
+                auto served = std::make_shared<int>(0);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket, connection, buffer, served] {
+                    *buffer += socket->readAll();
+                    for (qsizetype end; (end = buffer->indexOf("\r\n\r\n")) >= 0;) {
+                        m_requests.append(buffer->left(end));
+                        buffer->remove(0, end + 4);
+                        m_script(socket, connection, (*served)++);
+                    }
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+
+    QUrl url(const QString &path) const
+    {
+        return QUrl(u"http://127.0.0.1:"_s + QString::number(m_server.serverPort()) + path);
+    }
+    int connections() const { return m_connections; }
+    const QList<QByteArray> &requests() const { return m_requests; }
+
+private:
+    QTcpServer m_server;
+    Script m_script;
+    int m_connections = 0;
+    QList<QByteArray> m_requests;
+};
+
+QByteArray okResponse(const QByteArray &body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+FetchResult fetchWith(PageFetcher &fetcher, const QUrl &url)
+{
+    std::optional<FetchResult> result;
+    QEventLoop loop;
+    QObject::connect(&fetcher, &PageFetcher::finished, &loop, [&](const FetchResult &r) {
+        result = r;
+        loop.quit();
+    });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    fetcher.fetch(url);
+    if (!result)
+        loop.exec();
+    EXPECT_TRUE(result.has_value()) << url.toString().toStdString();
+    return result.value_or(FetchResult());
+}
+
+} // namespace
+
+// A kept-alive connection the server drops just as the next request arrives is replaced once, unseen by the caller;
+// if the new connection fails too, the fetch fails rather than trying forever.
+TEST(PageFetcherConnections, ReconnectsOnceWhenAKeptConnectionWasClosed)
+{
+    for (const bool secondAlsoFails : {false, true}) {
+        ScriptedServer server([secondAlsoFails](QTcpSocket *socket, int connection, int request) {
+            if (request > 0 || (connection > 0 && secondAlsoFails)) {
+                socket->abort(); // no byte of an answer
+                return;
+            }
+            socket->write(okResponse("<p>page " + QByteArray::number(connection) + "</p>"));
+        });
+        PageFetcher fetcher;
+        ASSERT_EQ(fetchWith(fetcher, server.url(u"/1"_s)).body, "<p>page 0</p>");
+        const FetchResult second = fetchWith(fetcher, server.url(u"/2"_s));
+        EXPECT_EQ(server.connections(), 2) << secondAlsoFails;
+        EXPECT_EQ(server.requests().size(), 3) << secondAlsoFails;
+        if (secondAlsoFails) {
+            EXPECT_EQ(second.error.kind, Kind::Network);
+        } else {
+            EXPECT_FALSE(second.error.isError()) << second.error.message.toStdString();
+            EXPECT_EQ(second.body, "<p>page 1</p>");
+        }
+    }
+}
+
+// A first request that the server drops unanswered fails at once: only a reused connection is worth a retry.
+TEST(PageFetcherConnections, FreshConnectionClosedUnansweredFails)
+{
+    ScriptedServer server([](QTcpSocket *socket, int, int) { socket->disconnectFromHost(); });
+    PageFetcher fetcher;
+    const FetchResult result = fetchWith(fetcher, server.url(u"/page"_s));
+    EXPECT_EQ(result.error.kind, Kind::Network);
+    EXPECT_TRUE(result.error.message.startsWith(u"无法打开“"_s + server.url(u"/page"_s).toString()))
+        << result.error.message.toStdString();
+    EXPECT_EQ(server.connections(), 1);
+}
+
+// Answers the regular fixture cannot give: each is read correctly (or refused) by the real client, and the
+// connection is kept only when the answer allows it.
+TEST(PageFetcherConnections, ReadsRawAnswers)
+{
+    const QByteArray page = sampleText(5000);
+    const struct
+    {
+        const char *name;
+        QList<QByteArray> pieces; // written 20 ms apart
+        bool closeAfter;          // the server closes after the last piece
+        Kind kind;
+        QByteArray body;
+        int connectionsForTwo; // connections used by two fetches in a row
+        const char16_t *cause;
+    } cases[] = {
+        {"headers split in many writes",
+         {"HTTP/1.1 200 OK\r\nContent-", "Type: text/html\r\nContent-Le", "ngth: 5000\r", "\n\r\n", page},
+         false,
+         Kind::None,
+         page,
+         1,
+         nullptr},
+        {"Connection: close",
+         {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 5000\r\n\r\n" + page},
+         true,
+         Kind::None,
+         page,
+         2,
+         nullptr},
+        {"HTTP/1.0", {"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + page}, true, Kind::None, page, 2, nullptr},
+        {"read to close",
+         {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n" + page.left(100), page.mid(100)},
+         true,
+         Kind::None,
+         page,
+         2,
+         nullptr},
+        {"chunked in pieces",
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1388;ext=1\r\n" + page.left(3000),
+          page.mid(3000) + "\r\n", "0\r\nX-Trailer: yes\r\n\r\n"},
+         false,
+         Kind::None,
+         page,
+         1,
+         nullptr},
+        {"raw deflate",
+         {"HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
+          QByteArray::number(compressed(page, -15).size()) + "\r\n\r\n" + compressed(page, -15)},
+         false,
+         Kind::None,
+         page,
+         1,
+         nullptr},
+        {"204 No Content", {"HTTP/1.1 204 No Content\r\n\r\n"}, false, Kind::None, "", 1, nullptr},
+        {"bogus chunk size",
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffffffffffff\r\n"},
+         false,
+         Kind::Network,
+         "",
+         2,
+         u"分块长度无效"},
+        {"oversized headers",
+         {"HTTP/1.1 200 OK\r\n" + QByteArray("X-Padding: 0123456789abcdef\r\n").repeated(10'000)},
+         false,
+         Kind::Network,
+         "",
+         2,
+         u"回应头超过"},
+        {"cut short",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + page.left(10)},
+         true,
+         Kind::Network,
+         "",
+         2,
+         u"断开"},
+        {"corrupt gzip",
+         {"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 10\r\n\r\n0123456789"},
+         false,
+         Kind::Network,
+         "",
+         2,
+         u"压缩数据"},
+        {"content coding never offered",
+         {"HTTP/1.1 200 OK\r\nContent-Encoding: br\r\nContent-Length: 3\r\n\r\nabc"},
+         false,
+         Kind::Network,
+         "",
+         2,
+         u"br"},
+        {"no HTTP at all", {"SSH-2.0-OpenSSH_9.2\r\n"}, false, Kind::Network, "", 2, u"状态行"},
+    };
+    for (const auto &c : cases) {
+        ScriptedServer server([&c](QTcpSocket *socket, int, int) {
+            for (qsizetype i = 0; i < c.pieces.size(); ++i) {
+                QTimer::singleShot(20 * i, socket, [socket, &c, i] {
+                    socket->write(c.pieces[i]);
+                    socket->flush();
+                    if (c.closeAfter && i + 1 == c.pieces.size())
+                        socket->disconnectFromHost();
+                });
+            }
+        });
+        PageFetcher fetcher;
+        for (int round = 0; round < 2; ++round) {
+            const FetchResult result = fetchWith(fetcher, server.url(u"/page"_s));
+            EXPECT_EQ(result.error.kind, c.kind) << c.name << ": " << result.error.message.toStdString();
+            EXPECT_TRUE(result.body == c.body) << c.name;
+            if (c.cause) {
+                EXPECT_TRUE(result.error.message.contains(QString::fromUtf16(c.cause)))
+                    << c.name << ": " << result.error.message.toStdString();
+            }
+        }
+        EXPECT_EQ(server.connections(), c.connectionsForTwo) << c.name;
+    }
+}
+
+// The time-out counts silence, not the whole transfer: an answer that trickles in for longer than the time-out
+// arrives, one that stops half-way fails.
+TEST(PageFetcherConnections, TimeOutCountsSilenceOnly)
+{
+    for (const bool stalls : {false, true}) {
+        ScriptedServer server([stalls](QTcpSocket *socket, int, int) {
+            const QByteArray answer = okResponse(QByteArray(10, 'x'));
+            for (int i = 0; i < answer.size(); ++i) {
+                if (stalls && i == answer.size() - 3)
+                    return;
+                QTimer::singleShot(i * 10, socket, [socket, byte = answer.mid(i, 1)] { socket->write(byte); });
+            }
+        });
+        PageFetcher fetcher;
+        fetcher.setTransferTimeout(150ms);
+        const FetchResult result = fetchWith(fetcher, server.url(u"/slow"_s));
+        EXPECT_EQ(result.error.kind, stalls ? Kind::Timeout : Kind::None) << result.error.message.toStdString();
+        EXPECT_EQ(result.body, stalls ? QByteArray() : QByteArray(10, 'x'));
+    }
+}
+
+// A fetch abandoned half-way through its answer leaves nothing behind: the next fetch opens a new connection
+// instead of reading the rest of the old answer as its own.
+TEST(PageFetcherConnections, AbandonedFetchIsNotReused)
+{
+    ScriptedServer server([](QTcpSocket *socket, int connection, int request) {
+        if (connection == 0 && request == 0) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n<p>first half");
+            QTimer::singleShot(100, socket, [socket] { socket->write(QByteArray(87, 'x')); });
+            return;
+        }
+        socket->write(okResponse("<p>second</p>"));
+    });
+    PageFetcher fetcher;
+    QList<FetchResult> results;
+    QObject::connect(&fetcher, &PageFetcher::finished, &fetcher, [&results](const FetchResult &r) { results << r; });
+    fetcher.fetch(server.url(u"/first"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.requests().size() == 1; }, 5000));
+    QTest::qWait(30);
+    fetcher.abandon();
+    EXPECT_FALSE(fetcher.isRunning());
+    QTest::qWait(150);
+    EXPECT_TRUE(results.isEmpty());
+
+    const FetchResult second = fetchWith(fetcher, server.url(u"/second"_s));
+    EXPECT_EQ(second.body, "<p>second</p>");
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(results.size(), 1);
+}
+
+// finished never comes from inside fetch(), even when the answer is known at once (a file, an address we cannot
+// fetch); and a fetcher deleted in its own finished slot, or while its answer arrives, goes quietly.
+TEST(PageFetcherConnections, FinishedOnlyFromTheEventLoopAndSafeToDelete)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(u"page.html"_s));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<p>file</p>");
+    file.close();
+    HttpServer server;
+    server.setPage(u"/page"_s, "<p>page</p>");
+    const QUrl urls[] = {QUrl::fromLocalFile(file.fileName()), QUrl(u"ftp://example.invalid/page"_s),
+                         QUrl(u"http:///nohost"_s), server.url(u"/page"_s)};
+    for (const QUrl &url : urls) {
+        auto *fetcher = new PageFetcher;
+        QPointer<PageFetcher> alive(fetcher);
+        int reports = 0;
+        QObject::connect(fetcher, &PageFetcher::finished, fetcher, [&reports, fetcher](const FetchResult &) {
+            ++reports;
+            delete fetcher;
+        });
+        fetcher->fetch(url);
+        EXPECT_EQ(reports, 0) << url.toString().toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&alive] { return alive.isNull(); }, 5000)) << url.toString().toStdString();
+        EXPECT_EQ(reports, 1);
+    }
+
+    // Deleted while the answer is on its way.
+    HttpResponse slow = HttpResponse::page("<p>slow</p>");
+    slow.delayMs = 30;
+    server.setResponse(u"/slow"_s, slow);
+    auto fetcher = std::make_unique<PageFetcher>();
+    fetcher->fetch(server.url(u"/slow"_s));
+    QTest::qWait(10);
+    fetcher.reset();
+    QTest::qWait(60);
+}
+
+// The request says what the grabbing browser says: GET with Host, the language and the codings we read, kept alive.
+TEST_F(PageFetcherTest, SendsABrowserLikeRequest)
+{
+    m_server.setPage(u"/req"_s, "<p>req</p>");
+    ASSERT_FALSE(fetch(QUrl(m_server.url(u"/req"_s).toString() + u"?q=%E4%B8%AD#frag"_s)).error.isError());
+    const HttpRequest request = m_server.requests(u"/req"_s).value(0);
+    EXPECT_EQ(request.method, "GET");
+    EXPECT_EQ(request.target, "/req?q=%E4%B8%AD");
+    EXPECT_EQ(request.header("Host"), "127.0.0.1:" + QByteArray::number(m_server.port()));
+    EXPECT_EQ(request.header("Accept"), "text/html,application/xhtml+xml,*/*;q=0.8");
+    EXPECT_EQ(request.header("Accept-Encoding"), "gzip, deflate");
+    EXPECT_EQ(request.header("Accept-Language"), "zh-CN,zh;q=0.9");
+    EXPECT_EQ(request.header("Connection"), "keep-alive");
+}
+
+// A TLS handshake with something that is no TLS server fails as a TLS error naming the address.
+TEST(PageFetcherConnections, FailedHandshakeIsATlsError)
+{
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend";
+    ScriptedServer server([](QTcpSocket *, int, int) {});
+    QTcpServer plain;
+    ASSERT_TRUE(plain.listen(QHostAddress::LocalHost, 0));
+    QObject::connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
+        while (QTcpSocket *socket = plain.nextPendingConnection())
+            socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+    });
+    const QUrl url(u"https://127.0.0.1:"_s + QString::number(plain.serverPort()) + u"/page"_s);
+    PageFetcher fetcher;
+    const FetchResult result = fetchWith(fetcher, url);
+    EXPECT_EQ(result.error.kind, Kind::Tls) << result.error.message.toStdString();
+    EXPECT_TRUE(result.error.message.startsWith(u"无法打开“"_s + url.toString())) << result.error.message.toStdString();
+}
+
+namespace {
+
 // A parser that waits at a gate before parsing for real, so a test decides when a parse ends. Only pages whose
 // path is gatedPath wait; others parse at once.
 struct GatedParser
@@ -677,4 +1304,43 @@ TEST_F(StaticBrowserTest, CharsetFromHeaderOrMeta)
     out.close();
     ASSERT_TRUE(load(QUrl::fromLocalFile(file))) << m_browser->lastError().message.toStdString();
     EXPECT_EQ(m_browser->GetHtmlDocument()->title(), chapter);
+}
+
+// An abandoned parse is asked to stop, whatever abandoned it (a new page, stop(), the time limit, the browser's
+// end), so a hostile page's worker thread ends soon instead of parsing on for minutes.
+TEST_F(StaticBrowserTest, AbandonedParseIsAskedToStop)
+{
+    const struct
+    {
+        const char *name;
+        std::function<void()> abandon;
+    } cases[] = {
+        {"new page", [this] { m_browser->Navigate(m_server.url(u"/other"_s)); }},
+        {"stop", [this] { m_browser->stop(); }},
+        {"time limit", [] {}},
+        {"browser deleted", [this] { m_browser.reset(); }},
+    };
+    m_server.setPage(u"/other"_s, "<p>other</p>");
+    for (const auto &c : cases) {
+        m_browser = std::make_unique<StaticBrowser>();
+        m_browser->setParseTimeLimit(std::string_view(c.name) == "time limit" ? 100ms : 10s);
+        auto started = std::make_shared<QSemaphore>();
+        auto stopped = std::make_shared<QSemaphore>();
+        m_browser->setParseFunction([started, stopped](const QByteArray &bytes, const QByteArray &contentType,
+                                                       const QUrl &url, std::stop_token stop) {
+            if (url.path() != u"/page")
+                return parseHtmlDocument(bytes, contentType, url);
+            started->release();
+            // A stand-in for a parse of minutes; gives up after 5 s so that a failing test still ends.
+            for (int i = 0; i < 500 && !stop.stop_requested(); ++i)
+                QThread::msleep(10);
+            if (stop.stop_requested())
+                stopped->release();
+            return std::shared_ptr<const StaticDocument>();
+        });
+        m_browser->Navigate(m_server.url(u"/page"_s));
+        ASSERT_TRUE(QTest::qWaitFor([&started] { return started->tryAcquire(); }, 5000)) << c.name;
+        c.abandon();
+        EXPECT_TRUE(QTest::qWaitFor([&stopped] { return stopped->tryAcquire(); }, 2000)) << c.name;
+    }
 }
