@@ -1,0 +1,70 @@
+#include "app/mainwindow.h"
+#include "common/datafolder.h"
+#include "common/error.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <exception>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The last line of defence: an error that still reaches the event loop is shown in a plain box owned by the main
+// window, and the program goes on.
+class QuillhaulApplication final : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    void setErrorOwner(QWidget *owner) { m_owner = owner; }
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const qh::Error &error) {
+            qh::app::ApplicationEvents1Exception(m_owner, error.message());
+        } catch (const std::exception &error) {
+            qh::app::ApplicationEvents1Exception(m_owner, QString::fromLocal8Bit(error.what()));
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_owner;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QuillhaulApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"Quillhaul"_s);
+    QGuiApplication::setApplicationDisplayName(u"Quillhaul"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHAUL_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Downloads serialised web novels into text files."_s);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dataDir(u"data-dir"_s, u"Keep settings, queue and templates in DIR."_s, u"DIR"_s);
+    parser.addOption(dataDir);
+    parser.process(app);
+
+    try {
+        const qh::DataFolder folder = qh::DataFolder::locate(parser.value(dataDir));
+        qh::app::TFrmMain window(folder);
+        app.setErrorOwner(&window);
+        window.show();
+        return app.exec();
+    } catch (const qh::Error &error) {
+        // Nothing to show the program in: say why and end.
+        QMessageBox box(QMessageBox::Critical, QString(), error.message(), QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
+}

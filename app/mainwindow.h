@@ -1,0 +1,223 @@
+#pragma once
+
+#include "app/addbook.h"
+#include "app/booklistmodel.h"
+#include "app/templatecommands.h"
+#include "common/datafolder.h"
+#include "engine/downloadscheduler.h"
+#include "engine/engineui.h"
+#include "settings/appsettings.h"
+#include "templates/templatechooser.h"
+#include "templates/templatestore.h"
+
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QMessageBox;
+class QPlainTextEdit;
+class QTableView;
+class QTextEdit;
+class QToolButton;
+
+namespace qh::browser {
+class StaticBrowser;
+}
+namespace qh::dialogs {
+class TFrmWait;
+}
+
+namespace qh::app {
+
+class BookListCommands;
+
+// The dialogs and desktop services of the main window, behind one interface so that tests script the answers.
+class WindowDialogs : public AddBookUi, public TemplateCommandsUi
+{
+public:
+    // A notice ("提醒"), without blocking.
+    void ShowMsg(const QString &text) override = 0;
+    // A question answered yes or no.
+    virtual bool askYesNo(const QString &caption, const QString &text) = 0;
+    // The settings dialog on a copy of current; the settings it saved to iniPath, or nullopt when cancelled.
+    virtual std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
+                                                              const QString &iniPath) = 0;
+    virtual void showAbout() = 0;
+    // A file, folder or address, opened with the desktop's program for it.
+    virtual void openUrl(const QUrl &url) = 0;
+};
+
+// The real dialogs, owned by the window they belong to.
+class WidgetDialogs final : public WindowDialogs
+{
+public:
+    explicit WidgetDialogs(QWidget *owner) : m_owner(owner) {}
+
+    QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) override;
+    void ShowMsg(const QString &text) override;
+    void showError(const QString &message) override;
+    QString getOpenFileName(const QString &filter) override;
+    QString getSaveFileName(const QString &filter, const QString &defaultSuffix) override;
+    bool askYesNo(const QString &caption, const QString &text) override;
+    std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
+                                                      const QString &iniPath) override;
+    void showAbout() override;
+    void openUrl(const QUrl &url) override;
+
+private:
+    QWidget *m_owner;
+};
+
+// What differs between the program and its tests.
+struct MainWindowOptions
+{
+    // Deleted at start: what an update leaves behind (the executable's path + ".old"). Empty: nothing.
+    QString oldFile;
+    // Where the fallback save folder goes when the configured one cannot be made. Empty: the user's documents.
+    QString documentsFolder;
+    // Timings of the engine; its folders, encoding and page delay come from the settings.
+    engine::SchedulerConfig engine;
+    // The wait dialog's tick.
+    std::chrono::milliseconds waitInterval{1000};
+    // The help document. Empty: "help.html" next to the executable, else the one in the sources.
+    QString helpFile;
+};
+
+// The options of the installed program.
+MainWindowOptions defaultMainWindowOptions();
+
+// The application-wide error report: a plain message box owned by owner, with an empty caption, the error's text
+// and one OK button. Returns at once, so the program goes on; the box deletes itself when closed.
+QMessageBox *ApplicationEvents1Exception(QWidget *owner, const QString &message);
+
+// CBoxTemplate as the engine sees the template choice.
+class ComboTemplateChooser final : public templates::TemplateChooser
+{
+public:
+    explicit ComboTemplateChooser(QComboBox &box) : m_box(box) {}
+
+    int count() const override;
+    QString itemText(int index) const override;
+    int currentIndex() const override;
+    QString currentText() const override;
+    void setCurrentIndex(int index) override;
+    void setItems(const QStringList &items) override;
+
+private:
+    QComboBox &m_box;
+};
+
+// The main window: the tool bar, the template choice, the preview, the download list and its buttons, the status
+// bar. It owns the list, the settings, the template store, the scheduler and the grab browser (EWB1), and wires
+// the widget-free operations (AddBook, TemplateCommands, BookListCommands) to the controls. Commands never let an
+// error escape into the event loop: each one ends with the error shown.
+class TFrmMain : public QWidget, public engine::EngineUi
+{
+    Q_OBJECT
+
+public:
+    // Runs the start steps on folder's files. dialogs: null for the real ones.
+    explicit TFrmMain(const DataFolder &folder, MainWindowOptions options = defaultMainWindowOptions(),
+                      std::unique_ptr<WindowDialogs> dialogs = nullptr, QWidget *parent = nullptr);
+    ~TFrmMain() override;
+
+    // The commands of the controls.
+    void BtnDownloadClick(); // AddBook
+    void BtnBeginClick();
+    void BtnStopClick();
+    void N24Click();
+    void N25Click();
+    void N26Click();
+    void BtnConfigClick();
+    void MenuItem1Click(); // help
+    void MenuItem3Click(); // about
+    void BtnUpClick();
+    void BtnDeleteClick();
+    void BtnDownClick();
+    void BtnBrowseClick();
+    void Image2Click();
+    // Ctrl+Enter shows the page being grabbed over the list, Ctrl+Space hides it again.
+    void showPageView();
+    void hidePageView();
+    // The session is ending: only the stop request runs.
+    void winexit();
+
+    // EngineUi.
+    void ShowMsg(const QString &text) override;
+    bool askYesNo(const QString &caption, const QString &text) override;
+    void RequestRedefinition(int index, const QString &address) override;
+    void showWaitDialog() override;
+    void showError(const QString &message) override;
+
+    // For tests.
+    BookListModel &books() { return m_books; }
+    const settings::AppSettings &settings() const { return m_settings; }
+    const templates::TemplateStore &store() const { return m_store; }
+    templates::TemplateChooser &chooser() { return *m_chooser; }
+    engine::DownloadScheduler &scheduler() { return *m_scheduler; }
+    browser::StaticBrowser &grabBrowser() { return *m_EWB1; }
+    QWidget *waitDialog() const;
+    QTextEdit *pageView() const { return m_pageView; }
+    QTableView *downList() const { return m_LVDownList; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void buildToolBar();
+    void buildListArea();
+    void connectEngine();
+    void FormCreate();
+    void FormShow();
+    bool FormCloseQuery();
+    void applySettings();
+    void onProgress(const QString &bookName, int pagesDone, double pagesPerSecond);
+    void refreshPageView();
+    BookListPaths bookListPaths() const;
+    // Runs a command; an error ends it and is shown.
+    void guarded(const std::function<void()> &command);
+
+    const DataFolder m_folder;
+    const MainWindowOptions m_options;
+    std::unique_ptr<WindowDialogs> m_dialogs;
+
+    settings::AppSettings m_settings;
+    templates::TemplateStore m_store;
+    BookListModel m_books;
+
+    // Controls, owned by the window.
+    QToolButton *m_BtnDownload = nullptr;
+    QToolButton *m_BtnBegin = nullptr;
+    QToolButton *m_BtnStop = nullptr;
+    QToolButton *m_BtnTemplate = nullptr;
+    QToolButton *m_BtnConfig = nullptr;
+    QToolButton *m_BtnHelp = nullptr;
+    QComboBox *m_CBoxTemplate = nullptr;
+    QLabel *m_activity = nullptr; // Image1 (busy) and Image3 (at rest) in one place
+    QPlainTextEdit *m_MemoPreview = nullptr;
+    QTableView *m_LVDownList = nullptr;
+    QTextEdit *m_pageView = nullptr; // EWB1 brought to the front
+    QLabel *m_statusBook = nullptr;
+    QLabel *m_statusPages = nullptr;
+    QLabel *m_statusSpeed = nullptr;
+    dialogs::TFrmWait *m_wait = nullptr;
+
+    std::unique_ptr<ComboTemplateChooser> m_chooser;
+    browser::StaticBrowser *m_EWB1 = nullptr;
+    std::unique_ptr<engine::DownloadScheduler> m_scheduler;
+    std::unique_ptr<BookListCommands> m_listCommands;
+    std::unique_ptr<TemplateCommands> m_templateCommands;
+
+    bool m_shown = false;
+    bool m_closeAfterGrab = false;
+};
+
+} // namespace qh::app
