@@ -273,10 +273,13 @@ void TFrmMain::buildControls()
     statusBar->setSizeGripEnabled(false);
     statusBar->setGeometry(0, 425 - 19, 745, 19);
     m_statusBook = new QLabel(statusBar);
+    m_statusBook->setObjectName(u"StatusBook"_s);
     m_statusBook->setFixedWidth(150);
     m_statusPages = new QLabel(statusBar);
+    m_statusPages->setObjectName(u"StatusPages"_s);
     m_statusPages->setFixedWidth(50);
     m_statusSpeed = new QLabel(statusBar);
+    m_statusSpeed->setObjectName(u"StatusSpeed"_s);
     statusBar->addWidget(m_statusBook);
     statusBar->addWidget(m_statusPages);
     statusBar->addWidget(m_statusSpeed, 1);
@@ -403,7 +406,7 @@ void TFrmMain::buildListArea()
     auto *image2 = new QToolButton(this);
     image2->setObjectName(u"Image2"_s);
     image2->setAutoRaise(true);
-    image2->setIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
+    image2->setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
     image2->setIconSize(QSize(16, 16));
     image2->setGeometry(711, 375, 19, 19);
     image2->setCursor(Qt::PointingHandCursor);
