@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Quillhaul's one entry point: installs what is missing, configures, builds and then runs the program or the tests.
-#   ./build.sh run [ARGS...]   build and start the program with ARGS
+#   ./build.sh run [ARGS...]   build and start the desktop program with ARGS
 #   ./build.sh test            build and run every test through ctest
 # Environment: BUILD_DIR (default build), BUILD_TYPE (default RelWithDebInfo), JOBS (default: all cores).
 set -euo pipefail
@@ -16,6 +16,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgumbo-dev zlib1g-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    fonts-noto-cjk
 )
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
@@ -55,7 +56,7 @@ case "$command" in
 run)
     install_missing_packages
     configure_and_build
-    exec "$BUILD_DIR/bin/quillhaul-cli" "$@"
+    exec "$BUILD_DIR/bin/quillhaul" "$@"
     ;;
 test)
     install_missing_packages
