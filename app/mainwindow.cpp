@@ -250,7 +250,11 @@ TFrmMain::TFrmMain(const DataFolder &folder, MainWindowOptions options, std::uni
 TFrmMain::~TFrmMain()
 {
     qApp->removeEventFilter(this);
-    // The scheduler holds references to the browser and the chooser: it goes first.
+    // Children that hold on to the list (rows of adds in flight, the wait dialog, the view) go before it does; the
+    // scheduler holds references to the browser and the chooser.
+    qDeleteAll(findChildren<AddBook *>(Qt::FindDirectChildrenOnly));
+    delete m_wait;
+    m_LVDownList->setModel(nullptr);
     m_scheduler.reset();
 }
 
