@@ -1,3 +1,4 @@
+#include "app/demosite.h"
 #include "app/mainwindow.h"
 #include "common/datafolder.h"
 #include "common/error.h"
@@ -8,6 +9,7 @@
 #include <QPointer>
 
 #include <exception>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -53,10 +55,17 @@ int main(int argc, char **argv)
     parser.addVersionOption();
     const QCommandLineOption dataDir(u"data-dir"_s, u"Keep settings, queue and templates in DIR."_s, u"DIR"_s);
     parser.addOption(dataDir);
+    const QCommandLineOption demo(u"demo"_s,
+                                  u"Start with a sample novel site on this machine and download its book."_s);
+    parser.addOption(demo);
     parser.process(app);
 
     try {
-        const qh::DataFolder folder = qh::DataFolder::locate(parser.value(dataDir));
+        // The demo's site and data folder live as long as the window.
+        std::unique_ptr<qh::app::DemoSite> demoSite;
+        if (parser.isSet(demo))
+            demoSite = std::make_unique<qh::app::DemoSite>();
+        const qh::DataFolder folder = demoSite ? demoSite->folder() : qh::DataFolder::locate(parser.value(dataDir));
         qh::app::TFrmMain window(folder);
         app.setErrorOwner(&window);
         window.show();

@@ -6,7 +6,7 @@
 #include "browser/staticbrowser.h"
 #include "common/textfile.h"
 
-#include "support/httpserver.h"
+#include "demo/httpserver.h"
 #include "support/testutils.h"
 
 #include <QDate>
@@ -23,7 +23,7 @@ using namespace Qt::StringLiterals;
 using namespace qh;
 using app::AddBook;
 using app::BookEntry;
-using test::HttpResponse;
+using demo::HttpResponse;
 
 namespace {
 
@@ -123,7 +123,7 @@ protected:
     }
 
     QTemporaryDir folder;
-    test::HttpServer server;
+    demo::HttpServer server;
     app::BookListModel books;
     ScriptedUi ui;
 };

@@ -1,4 +1,4 @@
-#include "support/httpserver.h"
+#include "demo/httpserver.h"
 #include "support/testutils.h"
 
 #include <QJsonArray>
@@ -8,6 +8,7 @@
 #include <QUrl>
 
 using namespace qh::test;
+using namespace qh::demo;
 using namespace Qt::StringLiterals;
 
 namespace {

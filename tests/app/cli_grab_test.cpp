@@ -1,5 +1,5 @@
-#include "support/httpserver.h"
-#include "support/samplebook.h"
+#include "demo/httpserver.h"
+#include "demo/samplebook.h"
 #include "support/testutils.h"
 
 #include <QDir>
@@ -11,8 +11,8 @@
 #include <csignal>
 
 using namespace Qt::StringLiterals;
-using qh::test::HttpResponse;
-using qh::test::SampleBook;
+using qh::demo::HttpResponse;
+using qh::demo::SampleBook;
 
 namespace {
 
@@ -69,7 +69,7 @@ protected:
 
     void defineTemplate() const
     {
-        const qh::test::TemplatePositions at = book.templatePositions();
+        const qh::demo::TemplatePositions at = book.templatePositions();
         const CliResult result =
             run({u"templates"_s, u"define"_s, u"--name"_s, u"样例"_s, u"--url"_s, firstChapter(), u"--linkname"_s,
                  SampleBook::nextLinkName(), u"--title-index"_s, QString::number(at.title), u"--title-tag"_s, u"H1"_s,
@@ -86,7 +86,7 @@ protected:
 
     QTemporaryDir folder;
     SampleBook book;
-    qh::test::HttpServer server;
+    qh::demo::HttpServer server;
 };
 
 } // namespace
@@ -160,7 +160,7 @@ TEST_F(CliGrabTest, InterruptThenResume)
 {
     defineTemplate();
     std::atomic<bool> hold = true;
-    server.setHandler(book.chapterPath(4), [&](const qh::test::HttpRequest &) {
+    server.setHandler(book.chapterPath(4), [&](const qh::demo::HttpRequest &) {
         HttpResponse response = HttpResponse::page(book.chapterPage(4), "text/html");
         if (hold)
             response.delayMs = HttpResponse::Never;

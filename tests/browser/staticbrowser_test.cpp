@@ -4,7 +4,7 @@
 #include "browser/pagefetcher.h"
 #include "browser/staticbrowser.h"
 
-#include "support/httpserver.h"
+#include "demo/httpserver.h"
 #include "support/testutils.h"
 
 #include <QEventLoop>
@@ -28,6 +28,7 @@
 
 using namespace qh::browser;
 using namespace qh::test;
+using namespace qh::demo;
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 

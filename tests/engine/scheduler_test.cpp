@@ -11,8 +11,8 @@
 #include "templates/templatechooser.h"
 #include "templates/templatestore.h"
 
-#include "support/httpserver.h"
-#include "support/samplebook.h"
+#include "demo/httpserver.h"
+#include "demo/samplebook.h"
 #include "support/testutils.h"
 
 #include <QDir>
@@ -27,8 +27,8 @@
 using namespace Qt::StringLiterals;
 using namespace qh;
 using engine::GrabEnd;
-using test::HttpResponse;
-using test::SampleBook;
+using demo::HttpResponse;
+using demo::SampleBook;
 
 namespace {
 
@@ -89,7 +89,7 @@ protected:
     void addTemplate(const QString &name, const QString &head, const QString &contentTag,
                      const QString &linkname = SampleBook::nextLinkName())
     {
-        const test::TemplatePositions at = book.templatePositions();
+        const demo::TemplatePositions at = book.templatePositions();
         store.AddTemplateRecord(name, head);
         const auto write = [&](const char *key, const QString &value) {
             store.WriteTemplateParam(name, head, QString::fromLatin1(key), value);
@@ -142,7 +142,7 @@ protected:
 
     QTemporaryDir folder;
     SampleBook book;
-    test::HttpServer server;
+    demo::HttpServer server;
     templates::TemplateStore store;
     templates::ListTemplateChooser chooser;
     app::BookListModel books;
@@ -203,7 +203,7 @@ TEST_F(SchedulerTest, ResumesWithTheFileMissing)
 TEST_F(SchedulerTest, StopDuringALoadThenResume)
 {
     std::atomic<int> calls = 0;
-    server.setHandler(book.chapterPath(3), [&](const test::HttpRequest &) {
+    server.setHandler(book.chapterPath(3), [&](const demo::HttpRequest &) {
         HttpResponse response = HttpResponse::page(book.chapterPage(3), "text/html");
         if (calls++ == 0)
             response.delayMs = HttpResponse::Never;
@@ -264,7 +264,7 @@ TEST_F(SchedulerTest, PageDelaySpacesRequests)
     QList<qint64> times;
     QMutex mutex;
     for (int chapter = 1; chapter <= book.chapterCount(); ++chapter) {
-        server.setHandler(book.chapterPath(chapter), [&, chapter](const test::HttpRequest &) {
+        server.setHandler(book.chapterPath(chapter), [&, chapter](const demo::HttpRequest &) {
             const QMutexLocker lock(&mutex);
             times << clock.elapsed();
             return HttpResponse::page(book.chapterPage(chapter), "text/html");
@@ -325,7 +325,7 @@ TEST_F(SchedulerTest, HonoursRetryAfterUpToTheCap)
 {
     config.grab.maxRetryAfterMs = 20; // the hour the server asks for is cut to this
     std::atomic<int> calls = 0;
-    server.setHandler(book.chapterPath(2), [&](const test::HttpRequest &) {
+    server.setHandler(book.chapterPath(2), [&](const demo::HttpRequest &) {
         if (calls++ < 2)
             return statusOnly(calls == 1 ? 503 : 429).withHeader("Retry-After", "3600");
         return HttpResponse::page(book.chapterPage(2), "text/html");
@@ -462,7 +462,7 @@ TEST_F(SchedulerTest, StallWatchdogRestartsAHangingPage)
 {
     config.stallMs = 100;
     std::atomic<int> calls = 0;
-    server.setHandler(book.chapterPath(3), [&](const test::HttpRequest &) {
+    server.setHandler(book.chapterPath(3), [&](const demo::HttpRequest &) {
         HttpResponse response = HttpResponse::page(book.chapterPage(3), "text/html");
         if (calls++ == 0)
             response.delayMs = HttpResponse::Never;

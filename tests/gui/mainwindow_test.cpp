@@ -1,3 +1,4 @@
+#include "app/demosite.h"
 #include "app/mainwindow.h"
 
 #include "app/booklistentry.h"
@@ -11,8 +12,8 @@
 #include "templates/sitehead.h"
 #include "templates/templatefile.h"
 
-#include "support/httpserver.h"
-#include "support/samplebook.h"
+#include "demo/httpserver.h"
+#include "demo/samplebook.h"
 #include "support/testutils.h"
 
 #include <QApplication>
@@ -35,8 +36,8 @@ using namespace Qt::StringLiterals;
 using namespace qh;
 using app::BookEntry;
 using app::TFrmMain;
-using test::HttpResponse;
-using test::SampleBook;
+using demo::HttpResponse;
+using demo::SampleBook;
 
 namespace {
 
@@ -124,7 +125,7 @@ protected:
 
     void writeTemplate()
     {
-        const test::TemplatePositions at = book.templatePositions();
+        const demo::TemplatePositions at = book.templatePositions();
         templates::TemplateStore store;
         const QString name = u"样例书网"_s;
         const QString head = templates::SiteHeadOf(server.url(u"/"_s).toString());
@@ -191,7 +192,7 @@ protected:
 
     QTemporaryDir root;
     SampleBook book;
-    test::HttpServer server;
+    demo::HttpServer server;
     ScriptedDialogs *dialogs = nullptr;
     std::unique_ptr<TFrmMain> window;
 };
@@ -570,3 +571,18 @@ TEST(HelpDocument, ShipsNextToTheProgram)
 }
 
 } // namespace
+
+// quillhaul --demo: the sample site's book, queued in a fresh data folder, downloads by itself once the window shows.
+TEST_F(MainWindowTest, DemoDownloadsItsBook)
+{
+    app::DemoSite demo(8);
+    auto scripted = std::make_unique<ScriptedDialogs>();
+    dialogs = scripted.get();
+    window = std::make_unique<TFrmMain>(demo.folder(), options(), std::move(scripted));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->books().isEmpty(); }, 20'000))
+        << dialogs->messages.join(u'\n').toStdString();
+    EXPECT_EQ(bytesOf(app::BookFilePath(demo.saveFolder(), demo.bookName())), demo.expectedBookBytes());
+    EXPECT_TRUE(dialogs->errors.isEmpty());
+    window.reset();
+}

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace qh::test {
+namespace qh::demo {
 
 // Where a chapter page's title, text and the text's parent stand in the document's list of all elements: what a
 // template for the sample site records.
@@ -48,4 +48,4 @@ private:
     QString m_pathPrefix;
 };
 
-} // namespace qh::test
+} // namespace qh::demo

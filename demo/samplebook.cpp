@@ -1,10 +1,10 @@
-#include "support/samplebook.h"
+#include "demo/samplebook.h"
 
 #include "browser/htmlparser.h"
 
 #include <QStringEncoder>
 
-namespace qh::test {
+namespace qh::demo {
 
 namespace {
 
@@ -152,4 +152,4 @@ QByteArray SampleBook::bookFileBytes(int first, int last, bool utf8) const
     return encoder.encode(text);
 }
 
-} // namespace qh::test
+} // namespace qh::demo

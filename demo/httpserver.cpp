@@ -1,4 +1,4 @@
-#include "support/httpserver.h"
+#include "demo/httpserver.h"
 
 #include <QHash>
 #include <QMutex>
@@ -14,7 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace qh::test {
+namespace qh::demo {
 
 struct HttpServer::Shared
 {
@@ -387,4 +387,4 @@ int HttpServer::connectionCount() const
     return m_shared->connections;
 }
 
-} // namespace qh::test
+} // namespace qh::demo

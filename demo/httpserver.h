@@ -9,18 +9,18 @@
 #include <functional>
 #include <memory>
 
-// A loopback HTTP/1.1 server for tests, benchmarks and demos. It answers on a thread of its own, so a test may
+// A loopback HTTP/1.1 server: the demo's sample site, and the tests' and benchmarks' web server. It answers on a thread of its own, so a test may
 // block (QProcess::waitForFinished, a benchmark loop) while the server keeps answering. Connections are kept alive
 // unless the client asks to close them.
 //
-//     qh::test::HttpServer server;
+//     qh::demo::HttpServer server;
 //     server.setPage(u"/a"_s, "<p>hello</p>");
 //     server.setRedirect(u"/old"_s, u"/a"_s);
 //     browser.Navigate(server.url(u"/old"_s));
 //     EXPECT_EQ(server.requestCount(u"/a"_s), 1);
 //
 // Routes may be set before or while the server runs, from any thread. A path without a route answers 404.
-namespace qh::test {
+namespace qh::demo {
 
 // One request as it arrived. Bytes as sent; header() ignores the case of the name.
 struct HttpRequest
@@ -99,4 +99,4 @@ private:
     quint16 m_port = 0;
 };
 
-} // namespace qh::test
+} // namespace qh::demo
