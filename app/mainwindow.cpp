@@ -430,14 +430,20 @@ void TFrmMain::connectEngine()
             [this](const QString &bookName, int pagesDone, const QUrl &, double pagesPerSecond) {
                 onProgress(bookName, pagesDone, pagesPerSecond);
             });
-    connect(m_scheduler.get(), &engine::DownloadScheduler::bookEnded, this, [this] {
-        m_statusBook->clear();
-        m_statusPages->clear();
-        m_statusSpeed->clear();
-        // A close that waited for the grab to write its book goes on now.
-        if (m_closeAfterGrab)
-            QTimer::singleShot(0, this, &QWidget::close);
-    });
+    connect(m_scheduler.get(), &engine::DownloadScheduler::bookEnded, this,
+            [this](engine::GrabEnd end, const QString &bookName) {
+                // A finished book says so until the next one starts: on a fast site it may be done before anyone looks.
+                m_statusSpeed->clear();
+                if (end == engine::GrabEnd::Complete) {
+                    m_statusBook->setText(u"《%1》下载完成"_s.arg(bookName));
+                } else {
+                    m_statusBook->clear();
+                    m_statusPages->clear();
+                }
+                // A close that waited for the grab to write its book goes on now.
+                if (m_closeAfterGrab)
+                    QTimer::singleShot(0, this, &QWidget::close);
+            });
 #ifndef QT_NO_SESSIONMANAGER
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { winexit(); });
 #endif
@@ -577,7 +583,7 @@ void TFrmMain::applySettings()
 void TFrmMain::onProgress(const QString &bookName, int pagesDone, double pagesPerSecond)
 {
     m_statusBook->setText(bookName);
-    m_statusPages->setText(QString::number(pagesDone));
+    m_statusPages->setText(u"%1 页"_s.arg(pagesDone));
     m_statusSpeed->setText(u"%1 页/秒"_s.arg(pagesPerSecond, 0, 'f', 2));
 }
 
