@@ -365,7 +365,7 @@ TEST_F(MainWindowTest, CloseWhileGrabbingKeepsTheBook)
     w.BtnBeginClick();
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().head().PagesDone == u"2"_s; }, 10'000));
     EXPECT_EQ(w.findChild<QLabel *>(u"StatusBook"_s)->text(), u"示例小说"_s);
-    EXPECT_EQ(w.findChild<QLabel *>(u"StatusPages"_s)->text(), u"2"_s);
+    EXPECT_EQ(w.findChild<QLabel *>(u"StatusPages"_s)->text(), u"2 页"_s);
 
     w.close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
@@ -583,6 +583,8 @@ TEST_F(MainWindowTest, DemoDownloadsItsBook)
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->books().isEmpty(); }, 20'000))
         << dialogs->messages.join(u'\n').toStdString();
     EXPECT_EQ(bytesOf(app::BookFilePath(demo.saveFolder(), demo.bookName())), demo.expectedBookBytes());
+    EXPECT_EQ(window->findChild<QLabel *>(u"StatusBook"_s)->text(), u"《示例小说》下载完成"_s);
+    EXPECT_EQ(window->findChild<QLabel *>(u"StatusPages"_s)->text(), u"8 页"_s);
     EXPECT_TRUE(dialogs->errors.isEmpty());
     window.reset();
 }
