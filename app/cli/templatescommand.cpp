@@ -6,6 +6,7 @@
 #include "templates/sitehead.h"
 #include "templates/templatefile.h"
 #include "templates/templatestore.h"
+#include "templates/wizardsave.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -141,14 +142,14 @@ int moveTemplate(CliContext &context, const StoreFile &file, bool up)
     return ExitOk;
 }
 
-QString nonNegativeInteger(const QCommandLineParser &parser, const QString &option)
+int nonNegativeInteger(const QCommandLineParser &parser, const QString &option)
 {
     const QString value = parser.value(option);
     bool ok = false;
     const int number = value.toInt(&ok, 10);
     if (!ok || number < 0 || value != QString::number(number))
         throw UsageError{u"--%1 needs a number 0 or greater, not '%2'"_s.arg(option, value)};
-    return value;
+    return number;
 }
 
 // What the wizard's save does, without questions.
@@ -170,26 +171,27 @@ int define(CliContext &context, const StoreFile &file)
     const QString name = parser.value(u"name"_s);
     if (name.isEmpty())
         throw Error(u"必须输入模板名称才能保存模板。"_s);
-    const QString titleIndex = nonNegativeInteger(parser, u"title-index"_s);
-    const QString contentIndex = nonNegativeInteger(parser, u"content-index"_s);
-    const QString parentIndex = nonNegativeInteger(parser, u"parent-index"_s);
+    const int titleIndex = nonNegativeInteger(parser, u"title-index"_s);
+    const int contentIndex = nonNegativeInteger(parser, u"content-index"_s);
+    const int parentIndex = nonNegativeInteger(parser, u"parent-index"_s);
 
     TemplateStore store = file.load();
+    QString head;
     if (!store.FindTemplateByName(name)) {
         if (!parser.isSet(u"url"_s))
             throw UsageError{u"a new template needs --url"_s};
-        const QString head = templates::SiteHeadOf(parser.value(u"url"_s));
+        head = templates::SiteHeadOf(parser.value(u"url"_s));
         if (head.isEmpty())
             throw UsageError{u"--url must be an http:// or https:// address"_s};
-        store.AddTemplateRecord(name, head);
     }
-    // The wizard's order, so a new record holds the keys in the usual order.
-    store.WriteTemplateParam(name, QString(), u"linkname"_s, parser.value(u"linkname"_s));
-    store.WriteTemplateParam(name, QString(), u"ititleindex"_s, titleIndex);
-    store.WriteTemplateParam(name, QString(), u"icontentindex"_s, contentIndex);
-    store.WriteTemplateParam(name, QString(), u"iparentindex"_s, parentIndex);
-    store.WriteTemplateParam(name, QString(), u"sContentTagname"_s, parser.value(u"content-tag"_s));
-    store.WriteTemplateParam(name, QString(), u"sTitleTagname"_s, parser.value(u"title-tag"_s));
+    templates::TemplateValues values;
+    values.linkname = parser.value(u"linkname"_s);
+    values.ititleindex = titleIndex;
+    values.icontentindex = contentIndex;
+    values.iparentindex = parentIndex;
+    values.sContentTagname = parser.value(u"content-tag"_s);
+    values.sTitleTagname = parser.value(u"title-tag"_s);
+    templates::storeTemplateValues(store, name, head, values);
     file.save(store);
     return ExitOk;
 }

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "templates/templatestore.h"
+
+#include <QString>
+
+namespace qh::templates {
+
+// The six grab values a definition records, as the engine reads them back.
+// Tag names are upper case as the document gives them; texts are decoded UTF-16.
+struct TemplateValues
+{
+    QString linkname;
+    int ititleindex = -1;
+    int icontentindex = -1;
+    int iparentindex = -1;
+    QString sContentTagname;
+    QString sTitleTagname;
+};
+
+// Stores a definition under name: an existing template keeps its place and its head and gets the new values; a
+// new name gets a record with head at the end of the store. The values are written in the wizard's order, so a
+// new record holds its keys in the usual order. The caller has checked that name is not empty and, for a new
+// name, that head is not empty.
+void storeTemplateValues(TemplateStore &store, const QString &name, const QString &head, const TemplateValues &values);
+
+} // namespace qh::templates
