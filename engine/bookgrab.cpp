@@ -79,7 +79,7 @@ void BookGrab::loadPage(const QUrl &url)
     m_title.clear();
     m_text.clear();
 
-    const qint64 sinceLast = m_lastRequestMs < 0 ? qint64(m_timing.pageDelayMs) : m_clock.nowMs() - m_lastRequestMs;
+    const qint64 sinceLast = m_lastAnswerMs < 0 ? qint64(m_timing.pageDelayMs) : m_clock.nowMs() - m_lastAnswerMs;
     if (sinceLast < m_timing.pageDelayMs)
         waitThen(int(m_timing.pageDelayMs - sinceLast), &BookGrab::navigate);
     else
@@ -90,7 +90,6 @@ void BookGrab::navigate()
 {
     if (m_stopFlag.isSet())
         return end(GrabEnd::Stopped);
-    m_lastRequestMs = m_clock.nowMs();
     m_loading = true;
     Q_EMIT pageStarted(m_url);
     m_browser.Navigate(m_url);
@@ -101,6 +100,9 @@ void BookGrab::onLoadFinished(bool ok)
     if (!m_loading)
         return; // a load this grab no longer waits for
     m_loading = false;
+    // The delay counts from here: a request may leave well after Navigate (a new connection must be made first),
+    // but it has surely gone once its answer is in.
+    m_lastAnswerMs = m_clock.nowMs();
     if (m_stopFlag.isSet())
         return end(GrabEnd::Stopped);
     if (!ok)

@@ -32,7 +32,7 @@ struct GrabTiming
     QList<int> retryDelaysMs{2000, 4000, 8000};
     // The most a server's Retry-After is honoured for.
     int maxRetryAfterMs = 120'000;
-    // Least time between two page requests ("pagedelay").
+    // Least time between two page requests ("pagedelay"), counted from the answer to the earlier one.
     int pageDelayMs = 0;
     LocatorConfig locators;
 };
@@ -92,7 +92,7 @@ private:
     bool m_loading = false;
     QUrl m_url; // the page in progress, as requested
     int m_attempt = 0;
-    qint64 m_lastRequestMs = -1;
+    qint64 m_lastAnswerMs = -1; // when the latest request was answered
     QSet<QUrl> m_visited; // the pages grabbed in this run, to end books whose links go round in a circle
     std::shared_ptr<const browser::Document> m_document;
     std::unique_ptr<LocatorSearch> m_search;
