@@ -2,6 +2,8 @@
 
 #include "engine/nexturl.h"
 
+#include <utility>
+
 namespace qh::engine {
 
 using browser::LoadError;
@@ -145,9 +147,9 @@ void BookGrab::findTitle()
 
 void BookGrab::findContent()
 {
-    m_search = FindContent(m_document, m_params.icontentindex, m_params.iparentindex, m_params.sContentTagname,
-                           m_stopFlag, m_timing.locators);
-    connect(m_search.get(), &LocatorSearch::finished, this, [this](const QString &text) {
+    auto search = FindContent(m_document, m_params.icontentindex, m_params.iparentindex, m_params.sContentTagname,
+                              m_stopFlag, m_timing.locators);
+    connect(search.get(), &LocatorSearch::finished, this, [this](const QString &text) {
         if (m_stopFlag.isSet())
             return end(GrabEnd::Stopped);
         if (text.isEmpty())
@@ -160,14 +162,22 @@ void BookGrab::findContent()
             return end(GrabEnd::NoLinkName);
         findNextLink();
     });
-    m_search->start();
+    startAfterCurrentSearch(std::move(search));
 }
 
 void BookGrab::findNextLink()
 {
-    m_search = FindNextLink(m_document, m_params.linkname, m_stopFlag, m_timing.locators);
-    connect(m_search.get(), &LocatorSearch::finished, this, &BookGrab::onNextLink);
-    m_search->start();
+    auto search = FindNextLink(m_document, m_params.linkname, m_stopFlag, m_timing.locators);
+    connect(search.get(), &LocatorSearch::finished, this, &BookGrab::onNextLink);
+    startAfterCurrentSearch(std::move(search));
+}
+
+void BookGrab::startAfterCurrentSearch(std::unique_ptr<LocatorSearch> next)
+{
+    // Called while the current search emits finished; it lives on until the next one has taken over its slice.
+    const std::unique_ptr<LocatorSearch> previous = std::exchange(m_search, std::move(next));
+    // May run the rest of the page, and end or replace m_search, before it returns.
+    m_search->startAfter(*previous);
 }
 
 void BookGrab::onNextLink(const QString &href)

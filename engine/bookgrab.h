@@ -78,6 +78,7 @@ private:
     void findTitle();
     void findContent();
     void findNextLink();
+    void startAfterCurrentSearch(std::unique_ptr<LocatorSearch> next);
     void onNextLink(const QString &href);
     void waitThen(int ms, void (BookGrab::*next)());
     void end(GrabEnd end, const QString &message = {});
@@ -93,7 +94,7 @@ private:
     QUrl m_url; // the page in progress, as requested
     int m_attempt = 0;
     qint64 m_lastAnswerMs = -1; // when the latest request was answered
-    QSet<QUrl> m_visited; // the pages grabbed in this run, to end books whose links go round in a circle
+    QSet<QUrl> m_visited;       // the pages grabbed in this run, to end books whose links go round in a circle
     std::shared_ptr<const browser::Document> m_document;
     std::unique_ptr<LocatorSearch> m_search;
     QString m_title;

@@ -190,8 +190,9 @@ LocatorSearch::LocatorSearch(std::shared_ptr<const Document> document, const Sto
       m_maxProbesPerSlice(qMax(config.maxProbesPerSlice, 1)), m_maxSliceMs(config.maxSliceMs)
 {
     if (!m_schedule) {
+        // A queued call is one posted event; a zero timer costs a timer object and a deferred delete as well.
         m_schedule = [](QObject *context, std::function<void()> step) {
-            QTimer::singleShot(0, context, std::move(step));
+            QMetaObject::invokeMethod(context, std::move(step), Qt::QueuedConnection);
         };
     }
     m_refreshGuard.setSingleShot(true);
@@ -253,18 +254,41 @@ void LocatorSearch::step()
         });
         return;
     }
-    QElapsedTimer slice;
-    slice.start();
-    for (int n = 0; n < m_maxProbesPerSlice; ++n) {
-        if (n > 0 && m_stopFlag.isSet()) {
+    m_slice.start();
+    m_sliceProbes = 0;
+    probeSlice();
+}
+
+void LocatorSearch::startAfter(const LocatorSearch &previous)
+{
+    if (m_state != State::Idle)
+        return;
+    const bool sliceLeft = previous.m_state == State::Done && previous.m_static && previous.m_slice.isValid() &&
+                           previous.m_sliceProbes < m_maxProbesPerSlice && previous.m_slice.elapsed() < m_maxSliceMs;
+    if (!sliceLeft || !m_document || !m_document->isStatic()) {
+        start();
+        return;
+    }
+    m_state = State::Running;
+    m_startMs = m_clock.nowMs();
+    m_static = true;
+    m_slice = previous.m_slice;
+    m_sliceProbes = previous.m_sliceProbes;
+    probeSlice();
+}
+
+// Probes a static document while the current slice lasts, the stop flag checked before every probe.
+void LocatorSearch::probeSlice()
+{
+    do {
+        if (m_stopFlag.isSet()) {
             finish({});
             return;
         }
+        ++m_sliceProbes;
         if (probeOnce())
-            return;
-        if (slice.elapsed() >= m_maxSliceMs)
-            break;
-    }
+            return; // the search may be gone already
+    } while (m_sliceProbes < m_maxProbesPerSlice && m_slice.elapsed() < m_maxSliceMs);
     scheduleStep();
 }
 

@@ -4,6 +4,7 @@
 #include "engine/clock.h"
 #include "engine/stopflag.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringView>
@@ -65,6 +66,11 @@ public:
     ~LocatorSearch() override;
 
     void start();
+    // Starts the search in the event-loop turn in which previous has just finished (from a slot connected to
+    // previous's finished), going on with previous's slice: on a document that cannot change, probing begins at once
+    // while that slice lasts, so finished may come before this returns; connect first. Otherwise as start(). Saves a
+    // turn of the event loop per search when searches follow one another on the same page.
+    void startAfter(const LocatorSearch &previous);
     // Ends a running search without a finished signal.
     void abort();
 
@@ -98,6 +104,7 @@ private:
 
     void scheduleStep();
     void step();
+    void probeSlice();
     void onRefreshed();
     bool probeOnce();
     void finish(const QString &result);
@@ -115,6 +122,8 @@ private:
     bool m_awaitingRefresh = false;
     qint64 m_startMs = 0;
     int m_probeCount = 0;
+    QElapsedTimer m_slice; // the current slice of a static search
+    int m_sliceProbes = 0;
     QString m_errorMessage;
     // Ends the search if a live document never answers a refresh.
     QTimer m_refreshGuard;

@@ -539,3 +539,49 @@ TEST_F(LocatorsTest, UnansweredRefreshEndsAtTheTimeLimit)
     std::exchange(document->heldRefresh, {})();
     EXPECT_EQ(search->probeCount(), 0);
 }
+
+// A search started after another in the turn the earlier one finished goes on at once while their shared slice of a
+// static page lasts; a spent slice or a live page waits for a later turn, and a stop seen then ends it unprobed.
+TEST_F(LocatorsTest, StartAfterGoesOnWithTheSlice)
+{
+    struct Case
+    {
+        const char *name;
+        bool staticPage;
+        int maxProbesPerSlice;
+        bool stop;
+        bool finishesInTurn;
+        QString result;
+        int probes;
+    };
+    const Case cases[] = {
+        {"slice left", true, 4096, false, true, u"正文第一段"_s, 1},
+        {"slice spent", true, 1, false, false, u"正文第一段"_s, 1},
+        {"stop set", true, 4096, true, true, QString(), 0},
+        {"live page", false, 4096, false, false, u"正文第一段"_s, 1},
+    };
+    for (const Case &c : cases) {
+        m_stop.clear();
+        LocatorConfig sliced = config();
+        sliced.maxProbesPerSlice = c.maxProbesPerSlice;
+        sliced.maxSliceMs = 60'000;
+        auto document = std::make_shared<FakeDocument>(chapterPage(), c.staticPage);
+        auto title = qh::engine::FindTitle(document, 4, u"H1"_s, m_stop, sliced);
+        auto content = qh::engine::FindContent(document, 5, 3, u"DIV"_s, m_stop, sliced);
+        QSignalSpy contentSpy(content.get(), &LocatorSearch::finished);
+        int finishedInTurn = -1;
+        QObject::connect(title.get(), &LocatorSearch::finished, title.get(), [&] {
+            if (c.stop)
+                m_stop.set();
+            content->startAfter(*title);
+            finishedInTurn = int(contentSpy.count());
+        });
+        title->start();
+        EXPECT_TRUE(contentSpy.count() == 1 || contentSpy.wait(5000)) << c.name;
+        QCoreApplication::processEvents();
+        ASSERT_EQ(contentSpy.count(), 1) << c.name;
+        EXPECT_EQ(finishedInTurn, c.finishesInTurn ? 1 : 0) << c.name;
+        EXPECT_EQ(contentSpy.at(0).at(0).toString(), c.result) << c.name;
+        EXPECT_EQ(content->probeCount(), c.probes) << c.name;
+    }
+}
