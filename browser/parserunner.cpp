@@ -108,7 +108,10 @@ void ParseRunner::onParseDone(const std::shared_ptr<Mailbox> &mailbox, const std
 {
     if (mailbox != m_mailbox)
         return; // an abandoned parse that had posted before it was abandoned
-    abandon();
+    // The worker has posted its one call and is done with the mailbox, so it need not be locked and cleared:
+    // locking it here would often wait for the worker to leave it.
+    m_limitTimer.stop();
+    m_mailbox.reset();
     if (outcome->document)
         Q_EMIT parsed(outcome->document);
     else
