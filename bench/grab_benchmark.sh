@@ -57,7 +57,9 @@ lines=$(wc -l < "$work/book.txt")
 # Stop and resume: interrupt a second grab half-way, then time the resume of the rest (file read back).
 "$bin/quillhaul-cli" --data-dir "$data" grab "$url" --name resume 2> "$work/stop.log" &
 grab=$!
-while [ "$(grep -c "页," "$work/stop.log" 2>/dev/null)" -lt $((chapters / 2)) ]; do sleep 0.05; done
+# Progress comes at most every 100 ms, so the page count is read from the latest line.
+pages_done() { tail -n 1 "$work/stop.log" 2>/dev/null | sed -n 's/^.*: \([0-9][0-9]*\) 页,.*$/\1/p'; }
+while done_now=$(pages_done); [ "${done_now:-0}" -lt $((chapters / 2)) ]; do sleep 0.05; done
 start=$(seconds)
 kill -INT "$grab"
 wait "$grab" || true
