@@ -10,22 +10,26 @@ QByteArray formatBookText(const QStringList &contentList, text::Encoding encodin
         total += entry.size() + 2;
     text.reserve(total + total / 16);
 
+    // Runs of plain characters are copied whole; a book holds millions of characters and few line breaks.
     for (const QString &entry : contentList) {
+        const QChar *chars = entry.constData();
         const qsizetype size = entry.size();
+        qsizetype runStart = 0;
         for (qsizetype i = 0; i < size; ++i) {
-            const QChar c = entry.at(i);
-            if (c == u'\r') {
-                if (i + 1 < size && entry.at(i + 1) == u'\n')
-                    ++i;
-                text += u"\r\n";
-            } else if (c == u'\n') {
-                text += u"\r\n";
-            } else if (c == QChar(0x00A0)) {
+            const char16_t c = chars[i].unicode();
+            if (c != u'\r' && c != u'\n' && c != u'\u00A0')
+                continue;
+            text.append(chars + runStart, i - runStart);
+            if (c == u'\u00A0') {
                 text += u' ';
             } else {
-                text += c;
+                if (c == u'\r' && i + 1 < size && chars[i + 1] == u'\n')
+                    ++i;
+                text += u"\r\n";
             }
+            runStart = i + 1;
         }
+        text.append(chars + runStart, size - runStart);
         text += u"\r\n";
     }
     return text::encode(text, encoding);
