@@ -140,6 +140,7 @@ void DownloadScheduler::startHeadBook()
     m_watchTick = m_clock.nowMs();
     m_watchPages = pagesDone;
     m_contentList.clear();
+    m_bookBytes.clear();
     m_stopFlag.clear();
     m_bookName = head.BookName;
     m_bookEncoding = m_config.encoding;
@@ -173,6 +174,18 @@ void DownloadScheduler::onPageCompleted(const QString &title, const QString &tex
     m_books.setPagesDone(0, QString::number(pages));
     if (!nextUrl.isEmpty())
         m_books.setCurrentUrl(0, nextUrl.toString());
+    if (!m_encodeQueued) {
+        m_encodeQueued = true;
+        // Encoded on a later turn, once the next page has been asked for and the grab waits for it, so that ending
+        // the book is only a write.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_encodeQueued = false;
+                encodePendingText();
+            },
+            Qt::QueuedConnection);
+    }
     ++m_pagesThisRun;
     const qint64 elapsedMs = std::max<qint64>(1, m_clock.nowMs() - m_runStartMs);
     Q_EMIT progress(m_bookName, pages, nextUrl, m_pagesThisRun * 1000.0 / double(elapsedMs));
@@ -216,13 +229,14 @@ void DownloadScheduler::FinishBook(bool complete)
 {
     bool written = true;
     QString writeError;
+    encodePendingText();
     try {
-        writeBookFile(m_outFile, m_contentList, m_bookEncoding);
+        text::writeFileAtomically(m_outFile, m_bookBytes);
     } catch (const Error &error) {
         written = false;
         writeError = error.message();
     }
-    m_contentList = QStringList();
+    m_bookBytes = QByteArray();
 
     if (complete && written) {
         m_books.removeBook(0);
@@ -236,6 +250,15 @@ void DownloadScheduler::FinishBook(bool complete)
     saveList();
     if (!written)
         throw Error(writeError);
+}
+
+void DownloadScheduler::encodePendingText()
+{
+    if (m_contentList.isEmpty())
+        return;
+    // Every entry ends with a line break, so encoding the book piece by piece gives the bytes of encoding it whole.
+    m_bookBytes += formatBookText(m_contentList, m_bookEncoding);
+    m_contentList.clear();
 }
 
 void DownloadScheduler::saveList()

@@ -90,6 +90,7 @@ private:
     void onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl);
     void onGrabFinished(GrabEnd end, const QString &message);
     void FinishBook(bool complete);
+    void encodePendingText();
     void stopRequest(bool restPicture, bool showWait);
     void stallCheck();
     void setBusyPicture(bool busy);
@@ -109,7 +110,9 @@ private:
 
     // The book being grabbed.
     std::unique_ptr<BookGrab> m_grab;
-    QStringList m_contentList;
+    QStringList m_contentList; // the entries not yet encoded into m_bookBytes
+    QByteArray m_bookBytes;    // the book file's bytes so far
+    bool m_encodeQueued = false;
     QString m_outFile;
     QString m_bookName;
     text::Encoding m_bookEncoding = text::Encoding::Gb18030;
