@@ -44,6 +44,8 @@ private:
 
 int main(int argc, char **argv)
 {
+    // Qt WebEngine (the template wizard's page view) shares its GL contexts with the widgets.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QuillhaulApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"Quillhaul"_s);
     QGuiApplication::setApplicationDisplayName(u"Quillhaul"_s);

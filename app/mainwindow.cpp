@@ -241,6 +241,9 @@ TFrmMain::TFrmMain(const DataFolder &folder, MainWindowOptions options, std::uni
     m_listCommands = std::make_unique<BookListCommands>(m_books, *m_LVDownList->selectionModel(), *m_scheduler, *this);
     m_templateCommands =
         std::make_unique<TemplateCommands>(m_store, *m_chooser, *m_scheduler, *m_dialogs, m_folder.templateFile());
+#ifdef QH_HAVE_WEBENGINE
+    m_templateCommands->setWizard([this] { runTemplateWizard(); });
+#endif
     m_wait = new dialogs::TFrmWait(m_books, this, m_options.waitInterval);
     m_wait->hide();
     connectEngine();
@@ -705,10 +708,35 @@ bool TFrmMain::askYesNo(const QString &caption, const QString &text)
     return m_dialogs->askYesNo(caption, text);
 }
 
-void TFrmMain::RequestRedefinition(int, const QString &)
+void TFrmMain::RequestRedefinition(int index, const QString &address)
 {
+#ifdef QH_HAVE_WEBENGINE
+    ensureTemplateWizard();
+    m_wizard->wizard().setRedefineIndex(index);
+    m_wizard->wizard().setAddress(address);
+    N24Click();
+#else
+    Q_UNUSED(index);
+    Q_UNUSED(address);
     m_dialogs->ShowMsg(WizardMissingMessage);
+#endif
 }
+
+#ifdef QH_HAVE_WEBENGINE
+// Made on first use: its page view starts Chromium, which a session that never defines a template need not pay for.
+// It then lives as long as the window, keeping the values of the last definition.
+void TFrmMain::ensureTemplateWizard()
+{
+    if (!m_wizard)
+        m_wizard = new TFrmTemplate(*m_dialogs, m_folder.templateFile(), this);
+}
+
+void TFrmMain::runTemplateWizard()
+{
+    ensureTemplateWizard();
+    m_wizard->exec();
+}
+#endif
 
 void TFrmMain::showWaitDialog()
 {

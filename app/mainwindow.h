@@ -3,6 +3,7 @@
 #include "app/addbook.h"
 #include "app/booklistmodel.h"
 #include "app/templatecommands.h"
+#include "app/templatewizardwindow.h"
 #include "common/datafolder.h"
 #include "engine/downloadscheduler.h"
 #include "engine/engineui.h"
@@ -37,13 +38,15 @@ namespace qh::app {
 class BookListCommands;
 
 // The dialogs and desktop services of the main window, behind one interface so that tests script the answers.
-class WindowDialogs : public AddBookUi, public TemplateCommandsUi
+class WindowDialogs : public AddBookUi, public TemplateCommandsUi, public WizardDialogs
 {
 public:
     // A notice ("提醒"), without blocking.
     void ShowMsg(const QString &text) override = 0;
+    QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) override = 0;
+    void showError(const QString &message) override = 0;
     // A question answered yes or no.
-    virtual bool askYesNo(const QString &caption, const QString &text) = 0;
+    bool askYesNo(const QString &caption, const QString &text) override = 0;
     // The settings dialog on a copy of current; the settings it saved to iniPath, or nullopt when cancelled.
     virtual std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
                                                               const QString &iniPath) = 0;
@@ -164,6 +167,8 @@ public:
     QWidget *waitDialog() const;
     QTextEdit *pageView() const { return m_pageView; }
     QTableView *downList() const { return m_LVDownList; }
+    // The template wizard, made when "定制" first opens it; null before, and always without the web engine.
+    TFrmTemplate *templateWizard() const { return m_wizard; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -184,6 +189,8 @@ private:
     BookListPaths bookListPaths() const;
     // Runs a command; an error ends it and is shown.
     void guarded(const std::function<void()> &command);
+    void ensureTemplateWizard();
+    void runTemplateWizard();
 
     const DataFolder m_folder;
     const MainWindowOptions m_options;
@@ -209,6 +216,7 @@ private:
     QLabel *m_statusPages = nullptr;
     QLabel *m_statusSpeed = nullptr;
     dialogs::TFrmWait *m_wait = nullptr;
+    TFrmTemplate *m_wizard = nullptr;
 
     std::unique_ptr<ComboTemplateChooser> m_chooser;
     browser::StaticBrowser *m_EWB1 = nullptr;

@@ -30,15 +30,23 @@ void TemplateCommands::N24Click()
 {
     if (refuseWhileRunning())
         return;
-    m_ui.ShowMsg(WizardMissingMessage);
-    reloadStore();
+    const QString chosen = m_chooser.currentText();
+    if (m_runWizard)
+        m_runWizard();
+    else
+        m_ui.ShowMsg(WizardMissingMessage);
+    reloadStore(chosen);
 }
 
 void TemplateCommands::reloadStore()
 {
+    reloadStore(m_chooser.currentText());
+}
+
+void TemplateCommands::reloadStore(const QString &chosen)
+{
     if (!QFileInfo(m_templateFile).isFile())
         return;
-    const QString chosen = m_chooser.currentText();
     m_store = templates::LoadTemplateFile(m_templateFile);
     templates::fillTemplateChooser(m_chooser, m_store);
     if (chosen.isEmpty())

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace qh::templates {
 class TemplateChooser;
 class TemplateStore;
@@ -39,8 +41,12 @@ public:
     TemplateCommands(templates::TemplateStore &store, templates::TemplateChooser &chooser,
                      const SchedulerState &scheduler, TemplateCommandsUi &ui, QString templateFile);
 
-    // "定制": the wizard is not there yet, so this says how to define a template with the command line, then
-    // reloads the store from the template file, which that may have changed, keeping the chosen template.
+    // The template wizard, shown modally; returns when it has closed. Without one, "定制" says how to define a
+    // template with the command line.
+    void setWizard(std::function<void()> runWizard) { m_runWizard = std::move(runWizard); }
+
+    // "定制": runs the wizard, then reloads the store from the template file, which it may have changed, keeping
+    // the template chosen before the wizard opened.
     void N24Click();
 
     // "导入": the chosen file replaces "system.tpe" byte for byte and becomes the store; "自动" is selected. The
@@ -59,12 +65,14 @@ public:
 
 private:
     bool refuseWhileRunning();
+    void reloadStore(const QString &chosen);
 
     templates::TemplateStore &m_store;
     templates::TemplateChooser &m_chooser;
     const SchedulerState &m_scheduler;
     TemplateCommandsUi &m_ui;
     const QString m_templateFile;
+    std::function<void()> m_runWizard;
 };
 
 } // namespace qh::app

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QPointer>
+#include <QWebEngineView>
+
+#include <functional>
+
+namespace qh::app {
+
+// The wizard's page view (Ewb1) on Qt WebEngine. It shows the text the static engine decoded, with scripts off
+// and the page's own address as base, so Chromium builds the element tree the grabber reads. While the wizard
+// captures, each left-button release is taken before the page sees it (so a link is not followed) and the element
+// under it is looked up in a script world of our own, which runs even though the page's scripts are off.
+class WizardPageView : public QWebEngineView
+{
+    Q_OBJECT
+
+public:
+    explicit WizardPageView(QWidget *parent = nullptr);
+
+    // Shows html with base as its address. False, with nothing loaded, when the page is too large for the view.
+    bool showHtml(const QString &html, const QUrl &base);
+    // Asked at each left-button release: true takes it from the page.
+    void setCapturing(std::function<bool()> capturing) { m_capturing = std::move(capturing); }
+    // The script that gives the element at a point of the view as [index in getElementsByTagName('*'), tagName].
+    static QString elementAtScript(QPointF point);
+
+Q_SIGNALS:
+    void pageShown(bool ok);
+    // sourceIndex -1: no element at the point.
+    void elementClicked(int sourceIndex, const QString &tagName);
+    // A link followed outside a capture: the wizard loads it through the static engine instead.
+    void linkFollowed(const QUrl &url);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void watchFocusProxy();
+    void lookUp(QPointF point);
+
+    std::function<bool()> m_capturing;
+    QPointer<QWidget> m_watched;
+};
+
+} // namespace qh::app

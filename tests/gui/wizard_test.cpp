@@ -1,0 +1,827 @@
+#include "app/templatewizard.h"
+
+#include "app/booklistcommands.h"
+#include "app/templatecommands.h"
+#include "common/error.h"
+#include "common/textfile.h"
+#include "templates/sitehead.h"
+#include "templates/templatechooser.h"
+#include "templates/templatefile.h"
+#include "templates/templatestore.h"
+
+#include "demo/httpserver.h"
+#include "support/testutils.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+#include <functional>
+
+using namespace Qt::StringLiterals;
+using namespace qh;
+using app::TemplateWizard;
+namespace msg = app::wizardtext;
+namespace state = app::wizardstate;
+
+namespace {
+
+// Element positions in FixturePage, in document order.
+enum Pos
+{
+    Html = 0,
+    Head,
+    Title,
+    Body,
+    Box,
+    H1,
+    Table,
+    Tbody,
+    Tr,
+    Td,
+    Bold,
+    Para,
+    Link,
+    Font,
+};
+
+const QByteArray FixturePage = "<html><head><title>t</title></head><body><div id=box><h1>第一章 开端</h1>"
+                               "<table><tr><td>正文<b>粗</b></td></tr></table>"
+                               "<p><a href=/2><font>下一页</font></a></p></div></body></html>";
+
+// Answers the wizard's dialogs from a script and records what it was shown.
+class ScriptedUi final : public app::TemplateWizardUi
+{
+public:
+    void ShowMsg(const QString &text) override { messages << text; }
+    QString InputText(const QString &caption, const QString &, const QString &defaultText) override
+    {
+        inputs << caption;
+        return nameAnswer.value_or(defaultText);
+    }
+    bool askYesNo(const QString &, const QString &text) override
+    {
+        questions << text;
+        return yesAnswer;
+    }
+    void showPage(const QString &html, const QUrl &base) override
+    {
+        shownHtml = html;
+        shownBase = base;
+    }
+
+    QStringList messages;
+    QStringList inputs;
+    QStringList questions;
+    std::optional<QString> nameAnswer;
+    bool yesAnswer = true;
+    QString shownHtml;
+    QUrl shownBase;
+};
+
+bool waitFor(const std::function<bool()> &condition)
+{
+    return QTest::qWaitFor(condition, 10'000);
+}
+
+class WizardTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        server.setPage(u"/page"_s, FixturePage);
+        wizard.setSettleDelay(std::chrono::milliseconds(0));
+    }
+
+    QString templateFile() const { return folder.filePath(u"system.tpe"_s); }
+    QString pageUrl() const { return server.url(u"/page"_s).toString(); }
+
+    // The fixture loaded and shown: "开始定义" is enabled.
+    void loadPage()
+    {
+        ui.shownHtml.clear();
+        wizard.setAddress(pageUrl());
+        wizard.BBtnGoClick();
+        ASSERT_TRUE(waitFor([&] { return !ui.shownHtml.isEmpty(); }));
+        wizard.pageShown(true);
+        ASSERT_TRUE(waitFor([&] { return wizard.view().beginEnabled; }));
+    }
+
+    // Title, text (a click on the bold word, widened once to its cell) and link captured.
+    void defineAll()
+    {
+        loadPage();
+        wizard.BBtnBeginClick();
+        wizard.elementClicked(H1, u"H1"_s);
+        wizard.BBtnYesClick();
+        wizard.elementClicked(Bold, u"B"_s);
+        wizard.BBtnNoClick();
+        wizard.BBtnYesClick();
+        wizard.elementClicked(Font, u"FONT"_s);
+    }
+
+    templates::TemplateStore savedStore() const { return templates::LoadTemplateFile(templateFile()); }
+
+    QString savedValue(const QString &name, const QString &key) const
+    {
+        QString found = name;
+        return savedStore().ReadTemplateParam(QString(), key, found);
+    }
+
+    void saveStore(const QStringList &names) const
+    {
+        templates::TemplateStore store;
+        for (const QString &name : names) {
+            store.AddTemplateRecord(name, u"http://"_s + name + u".example"_s);
+            store.WriteTemplateParam(name, QString(), u"ititleindex"_s, u"7"_s);
+        }
+        templates::SaveTemplateFile(templateFile(), store);
+    }
+
+    QTemporaryDir folder;
+    demo::HttpServer server;
+    ScriptedUi ui;
+    TemplateWizard wizard{ui, folder.filePath(u"system.tpe"_s)};
+};
+
+} // namespace
+
+// "转到" takes http:// and https:// addresses in any letter case and refuses others, naming both schemes.
+TEST_F(WizardTest, GoAcceptsOnlyWebAddresses)
+{
+    const struct
+    {
+        QString address;
+        bool accepted;
+    } cases[] = {
+        {u"HTTP://127.0.0.1:1/a"_s, true},
+        {u"hTTps://127.0.0.1:1/a"_s, true},
+        {u"ftp://x/a"_s, false},
+        {u"www.example.com"_s, false},
+        {QString(), false},
+        {u"http:/x"_s, false},
+    };
+    for (const auto &c : cases) {
+        ui.messages.clear();
+        TemplateWizard fresh(ui, templateFile());
+        fresh.setAddress(c.address);
+        fresh.BBtnGoClick();
+        EXPECT_EQ(fresh.WizardState(), c.accepted ? state::Loading : QString()) << c.address.toStdString();
+        EXPECT_EQ(ui.messages, c.accepted ? QStringList() : QStringList{msg::NeedHttp}) << c.address.toStdString();
+    }
+}
+
+// The view gets the page text as the static engine decoded it, with the page's address as base; "开始定义" is
+// enabled only once the view has the page.
+TEST_F(WizardTest, LoadShowsTheStaticTextThenEnablesBegin)
+{
+    wizard.setAddress(pageUrl());
+    wizard.BBtnGoClick();
+    EXPECT_EQ(wizard.view().help, msg::Loading);
+    ASSERT_TRUE(waitFor([&] { return !ui.shownHtml.isEmpty(); }));
+    EXPECT_EQ(ui.shownHtml, QString::fromUtf8(FixturePage));
+    EXPECT_EQ(ui.shownBase, server.url(u"/page"_s));
+    EXPECT_FALSE(wizard.view().beginEnabled);
+    wizard.pageShown(true);
+    ASSERT_TRUE(waitFor([&] { return wizard.view().beginEnabled; }));
+    EXPECT_EQ(wizard.view().help, msg::Loaded);
+    EXPECT_EQ(wizard.WizardState(), state::Loading);
+}
+
+// A page that cannot be fetched is reported and "开始定义" stays off.
+TEST_F(WizardTest, FailedLoadIsReported)
+{
+    wizard.setAddress(server.url(u"/missing"_s).toString());
+    wizard.BBtnGoClick();
+    ASSERT_TRUE(waitFor([&] { return !ui.messages.isEmpty(); }));
+    EXPECT_TRUE(ui.messages.first().contains(u"/missing"_s)) << ui.messages.first().toStdString();
+    EXPECT_FALSE(wizard.view().beginEnabled);
+    EXPECT_EQ(wizard.view().help, msg::StartHelp);
+}
+
+// A whole definition: "是" at once records the clicked title; "否" widens the text from a bold word to its table
+// cell, whose parent is the row; a click inside a link records the link's whole inner markup; then the save.
+TEST_F(WizardTest, DefinitionRecordsPositionsAndSaves)
+{
+    loadPage();
+    wizard.BBtnBeginClick();
+    EXPECT_EQ(wizard.view().beginCaption, msg::RestartCaption);
+    EXPECT_FALSE(wizard.view().beginEnabled);
+    EXPECT_EQ(wizard.view().help, msg::ClickTitle);
+    EXPECT_TRUE(wizard.capturesClicks());
+
+    wizard.elementClicked(H1, u"H1"_s);
+    EXPECT_TRUE(wizard.view().questionVisible);
+    EXPECT_EQ(wizard.view().help, msg::CheckTitle);
+    EXPECT_EQ(wizard.view().titleText, u"第一章 开端"_s);
+    wizard.BBtnYesClick();
+    EXPECT_FALSE(wizard.view().questionVisible);
+    EXPECT_EQ(wizard.WizardState(), state::Content);
+    EXPECT_EQ(wizard.view().help, msg::ClickContent);
+
+    wizard.elementClicked(Bold, u"B"_s);
+    EXPECT_EQ(wizard.view().contentText, u"粗"_s);
+    EXPECT_EQ(wizard.view().help, msg::CheckContent);
+    wizard.BBtnNoClick();
+    EXPECT_TRUE(wizard.view().questionVisible);
+    EXPECT_EQ(wizard.view().contentText, u"正文粗"_s);
+    wizard.BBtnYesClick();
+    EXPECT_EQ(wizard.WizardState(), state::Link);
+    EXPECT_EQ(wizard.view().help, msg::ClickLink);
+
+    wizard.elementClicked(Font, u"FONT"_s);
+    EXPECT_EQ(wizard.WizardState(), state::Save);
+    EXPECT_TRUE(wizard.view().saveEnabled);
+    EXPECT_FALSE(wizard.view().beginEnabled);
+    EXPECT_FALSE(wizard.capturesClicks());
+    EXPECT_EQ(wizard.view().help, msg::ReadyToSave);
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(u'|').toStdString();
+
+    const templates::TemplateValues &v = wizard.values();
+    EXPECT_EQ(v.ititleindex, H1);
+    EXPECT_EQ(v.sTitleTagname, u"H1"_s);
+    EXPECT_EQ(v.icontentindex, Td);
+    EXPECT_EQ(v.iparentindex, Tr);
+    EXPECT_EQ(v.sContentTagname, u"TD"_s);
+    EXPECT_EQ(v.linkname, u"<font>下一页</font>"_s);
+
+    ui.nameAnswer = u"样例"_s;
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(ui.inputs, QStringList{msg::NameCaption});
+    const QStringList expected = {
+        u"@@@@@@@@@@"_s,
+        u"name=样例"_s,
+        u"head="_s + templates::SiteHeadOf(pageUrl()),
+        u"linkname=<font>下一页</font>"_s,
+        u"ititleindex=%1"_s.arg(int(H1)),
+        u"icontentindex=%1"_s.arg(int(Td)),
+        u"iparentindex=%1"_s.arg(int(Tr)),
+        u"sContentTagname=TD"_s,
+        u"sTitleTagname=H1"_s,
+    };
+    EXPECT_EQ(savedStore().lines(), expected);
+    EXPECT_EQ(wizard.listNames(), QStringList{u"样例"_s});
+    EXPECT_FALSE(wizard.view().saveEnabled);
+    EXPECT_FALSE(wizard.view().beginEnabled);
+    EXPECT_EQ(wizard.view().beginCaption, msg::BeginCaption);
+    EXPECT_EQ(wizard.view().help, msg::StartHelp);
+}
+
+// A click whose element has another tag in the view than in the grabber's document records nothing.
+TEST_F(WizardTest, TagMismatchRecordsNothing)
+{
+    loadPage();
+    wizard.BBtnBeginClick();
+    for (const auto &[index, tag] : {std::pair{H1, u"DIV"_s}, std::pair{Pos(99), u"P"_s}}) {
+        ui.messages.clear();
+        wizard.elementClicked(index, tag);
+        EXPECT_EQ(ui.messages, QStringList{msg::Mismatch});
+        EXPECT_FALSE(wizard.view().questionVisible);
+        EXPECT_EQ(wizard.WizardState(), state::Title);
+    }
+    // Letter case of the view's tag does not matter.
+    wizard.elementClicked(H1, u"h1"_s);
+    EXPECT_TRUE(wizard.view().questionVisible);
+}
+
+// Clicks count only in the three capture states and not while a question is open; a click on no element, or a
+// root element, finds no title.
+TEST_F(WizardTest, ClicksOutsideCapturesAndDuringQuestionsAreIgnored)
+{
+    loadPage();
+    EXPECT_FALSE(wizard.capturesClicks());
+    wizard.elementClicked(H1, u"H1"_s);
+    EXPECT_FALSE(wizard.view().questionVisible);
+
+    wizard.BBtnBeginClick();
+    wizard.elementClicked(-1, QString());
+    EXPECT_EQ(ui.messages, QStringList{msg::NoTitle});
+
+    wizard.elementClicked(H1, u"H1"_s);
+    wizard.elementClicked(Bold, u"B"_s); // ignored: the question about the title is open
+    EXPECT_EQ(wizard.view().titleText, u"第一章 开端"_s);
+    wizard.BBtnYesClick();
+    EXPECT_EQ(wizard.values().ititleindex, H1);
+}
+
+// "否" up to the root says the click was not the title and finds none; "是" on the root finds none either. The
+// step keeps waiting.
+TEST_F(WizardTest, NoAtTheRootFindsNothing)
+{
+    loadPage();
+    wizard.BBtnBeginClick();
+    wizard.elementClicked(Body, u"BODY"_s);
+    wizard.BBtnNoClick();
+    EXPECT_TRUE(wizard.view().questionVisible); // now about the html element
+    wizard.BBtnNoClick();
+    EXPECT_EQ(ui.messages, (QStringList{msg::NotTitle, msg::NoTitle}));
+    EXPECT_FALSE(wizard.view().questionVisible);
+    EXPECT_EQ(wizard.WizardState(), state::Title);
+
+    ui.messages.clear();
+    wizard.elementClicked(Html, u"HTML"_s);
+    wizard.BBtnYesClick();
+    EXPECT_EQ(ui.messages, QStringList{msg::NoTitle});
+    EXPECT_EQ(wizard.WizardState(), state::Title);
+}
+
+// "取消" ends the sequence with the interruption prompt and the step's not-found message; values recorded before
+// stay, and "重新开始" is enabled.
+TEST_F(WizardTest, CancelEndsTheSequenceKeepingEarlierValues)
+{
+    loadPage();
+    wizard.BBtnBeginClick();
+    wizard.elementClicked(H1, u"H1"_s);
+    wizard.BBtnYesClick();
+    wizard.elementClicked(Td, u"TD"_s);
+    wizard.BtnCancelClick();
+    EXPECT_EQ(wizard.WizardState(), state::Aborted);
+    EXPECT_EQ(wizard.view().help, msg::Interrupted);
+    EXPECT_EQ(ui.messages, QStringList{msg::NoContent});
+    EXPECT_FALSE(wizard.view().questionVisible);
+    EXPECT_TRUE(wizard.view().beginEnabled);
+    EXPECT_EQ(wizard.view().beginCaption, msg::RestartCaption);
+    EXPECT_EQ(wizard.values().ititleindex, H1);
+    EXPECT_EQ(wizard.values().icontentindex, -1);
+    EXPECT_FALSE(wizard.capturesClicks());
+}
+
+// "转到" ends a running sequence: its clicks are no longer taken.
+TEST_F(WizardTest, GoEndsARunningSequence)
+{
+    loadPage();
+    wizard.BBtnBeginClick();
+    wizard.elementClicked(H1, u"H1"_s);
+    wizard.BBtnGoClick();
+    EXPECT_EQ(wizard.WizardState(), state::Loading);
+    EXPECT_FALSE(wizard.view().questionVisible);
+    EXPECT_FALSE(wizard.capturesClicks());
+    wizard.BBtnYesClick();
+    EXPECT_EQ(wizard.values().ititleindex, -1);
+}
+
+// The save refuses an empty name; "否" to the replace question keeps the file; "是" replaces the values keeping
+// the template's place and head; a new template takes its head from the address box at the time of saving.
+TEST_F(WizardTest, SaveAsksForANameAndBeforeReplacing)
+{
+    saveStore({u"甲"_s, u"乙"_s});
+    defineAll();
+
+    ui.nameAnswer = QString();
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(ui.messages, QStringList{msg::NeedName});
+    EXPECT_TRUE(wizard.view().saveEnabled);
+
+    const QByteArray before = text::readFile(templateFile(), 1 << 20);
+    ui.nameAnswer = u"甲"_s;
+    ui.yesAnswer = false;
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(ui.questions, QStringList{msg::Replace});
+    EXPECT_EQ(text::readFile(templateFile(), 1 << 20), before);
+    EXPECT_TRUE(wizard.view().saveEnabled);
+
+    ui.yesAnswer = true;
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(savedStore().ListTemplateNames(false), (QStringList{u"甲"_s, u"乙"_s}));
+    EXPECT_EQ(savedStore().ListTemplateHeads().first(), u"http://甲.example"_s);
+    EXPECT_EQ(savedValue(u"甲"_s, u"icontentindex"_s), QString::number(Td));
+
+    defineAll();
+    wizard.setAddress(u"https://Other.Example/book/1.html"_s);
+    ui.nameAnswer = u"丙"_s;
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(savedStore().ListTemplateHeads().last(), u"https://other.example"_s);
+
+    // A head that would match no page is not written.
+    defineAll();
+    wizard.setAddress(u"not an address"_s);
+    ui.messages.clear();
+    ui.nameAnswer = u"丁"_s;
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(ui.messages, QStringList{msg::NeedHttp});
+    EXPECT_FALSE(savedStore().FindTemplateByName(u"丁"_s));
+}
+
+// Without "system.tpe" the save creates it with the one template.
+TEST_F(WizardTest, SaveCreatesTheTemplateFile)
+{
+    defineAll();
+    ui.nameAnswer = u"新"_s;
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(savedStore().ListTemplateNames(false), QStringList{u"新"_s});
+    EXPECT_TRUE(ui.questions.isEmpty());
+}
+
+// A definition restarted after an unsaved complete one keeps "保存模板" enabled; saving then writes the new title
+// with the earlier text and link.
+TEST_F(WizardTest, RestartedDefinitionSavesMixedValues)
+{
+    defineAll();
+    loadPage();
+    wizard.BBtnBeginClick();
+    EXPECT_TRUE(wizard.view().saveEnabled);
+    wizard.elementClicked(Para, u"P"_s);
+    wizard.BBtnYesClick();
+    ui.nameAnswer = u"混"_s;
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(savedValue(u"混"_s, u"ititleindex"_s), QString::number(Para));
+    EXPECT_EQ(savedValue(u"混"_s, u"icontentindex"_s), QString::number(Td));
+    EXPECT_EQ(savedValue(u"混"_s, u"linkname"_s), u"<font>下一页</font>"_s);
+}
+
+// Opening in new mode clears the address and the candidates and enables the list; in redefine mode the address
+// stays, the template in use is selected and the list is disabled; the list buttons do nothing; the save asks
+// nothing and overwrites that template's values, keeping its head. Closing goes back to new mode.
+TEST_F(WizardTest, RedefineModeKeepsHeadAndList)
+{
+    saveStore({u"甲"_s, u"乙"_s, u"丙"_s});
+    wizard.setAddress(u"http://x/"_s);
+    wizard.FormShow();
+    wizard.FormActivate();
+    EXPECT_EQ(wizard.address(), QString());
+    EXPECT_TRUE(wizard.view().listEnabled);
+    EXPECT_EQ(wizard.listNames(), (QStringList{u"甲"_s, u"乙"_s, u"丙"_s}));
+
+    QSignalSpy selected(&wizard, &TemplateWizard::selectListRow);
+    wizard.setRedefineIndex(2);
+    wizard.setAddress(pageUrl());
+    wizard.FormShow();
+    wizard.FormActivate();
+    EXPECT_EQ(wizard.address(), pageUrl());
+    EXPECT_FALSE(wizard.view().listEnabled);
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.first().first().toInt(), 1);
+
+    const QByteArray before = text::readFile(templateFile(), 1 << 20);
+    wizard.BtnUpClick(1);
+    wizard.BtnDownClick(1);
+    wizard.BtnDelClick(1);
+    EXPECT_EQ(text::readFile(templateFile(), 1 << 20), before);
+
+    defineAll();
+    wizard.BBtnSaveClick();
+    EXPECT_TRUE(ui.inputs.isEmpty());
+    EXPECT_TRUE(ui.questions.isEmpty());
+    EXPECT_EQ(savedStore().ListTemplateNames(false), (QStringList{u"甲"_s, u"乙"_s, u"丙"_s}));
+    EXPECT_EQ(savedStore().ListTemplateHeads().at(1), u"http://乙.example"_s);
+    EXPECT_EQ(savedValue(u"乙"_s, u"icontentindex"_s), QString::number(Td));
+    EXPECT_EQ(savedValue(u"甲"_s, u"icontentindex"_s), u"-1"_s);
+
+    wizard.FormClose();
+    EXPECT_EQ(wizard.RedefineIndex(), 0);
+    EXPECT_EQ(wizard.WizardState(), state::Aborted);
+}
+
+// "上", "下" and "删" change "system.tpe" and the list and select the moved item, the next one after a delete, or
+// nothing once the list is empty; moving the first up is refused with the store's message.
+TEST_F(WizardTest, ListButtonsMoveAndDelete)
+{
+    saveStore({u"甲"_s, u"乙"_s});
+    wizard.FormActivate();
+    QSignalSpy selected(&wizard, &TemplateWizard::selectListRow);
+    const auto lastSelected = [&] { return selected.isEmpty() ? -2 : selected.last().first().toInt(); };
+
+    wizard.BtnDownClick(0);
+    EXPECT_EQ(savedStore().ListTemplateNames(false), (QStringList{u"乙"_s, u"甲"_s}));
+    EXPECT_EQ(wizard.listNames(), (QStringList{u"乙"_s, u"甲"_s}));
+    EXPECT_EQ(lastSelected(), 1);
+
+    wizard.BtnUpClick(1);
+    EXPECT_EQ(savedStore().ListTemplateNames(false), (QStringList{u"甲"_s, u"乙"_s}));
+    EXPECT_EQ(lastSelected(), 0);
+
+    const int signalsBefore = int(selected.size());
+    wizard.BtnUpClick(0);
+    EXPECT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(selected.size(), signalsBefore);
+    wizard.BtnUpClick(-1);
+    EXPECT_EQ(ui.messages.size(), 1);
+
+    wizard.BtnDelClick(1);
+    EXPECT_EQ(wizard.listNames(), QStringList{u"甲"_s});
+    EXPECT_EQ(lastSelected(), 0);
+    wizard.BtnDelClick(0);
+    EXPECT_TRUE(wizard.listNames().isEmpty());
+    EXPECT_EQ(lastSelected(), -1);
+    EXPECT_TRUE(savedStore().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(templateFile()));
+}
+
+// A broken "system.tpe" ends the opening and the save with its error, and is not written.
+TEST_F(WizardTest, BrokenTemplateFileIsNotWritten)
+{
+    text::writeFileAtomically(templateFile(), "XYZ\r\n");
+    EXPECT_THROW(wizard.FormActivate(), Error);
+    defineAll();
+    ui.nameAnswer = u"名"_s;
+    EXPECT_THROW(wizard.BBtnSaveClick(), Error);
+    EXPECT_EQ(text::readFile(templateFile(), 1 << 20), QByteArray("XYZ\r\n"));
+}
+
+namespace {
+
+class ListChooser final : public templates::TemplateChooser
+{
+public:
+    int count() const override { return int(m_items.size()); }
+    QString itemText(int index) const override { return m_items.value(index); }
+    int currentIndex() const override { return m_current; }
+    QString currentText() const override { return m_items.value(m_current); }
+    void setCurrentIndex(int index) override { m_current = index; }
+    void setItems(const QStringList &items) override
+    {
+        m_items = items;
+        m_current = -1;
+    }
+
+private:
+    QStringList m_items;
+    int m_current = -1;
+};
+
+class FixedScheduler final : public app::SchedulerState
+{
+public:
+    bool isRunning() const override { return running; }
+    bool running = false;
+};
+
+class RecordingCommandsUi final : public app::TemplateCommandsUi
+{
+public:
+    void ShowMsg(const QString &text) override { messages << text; }
+    QString getOpenFileName(const QString &) override { return {}; }
+    QString getSaveFileName(const QString &, const QString &) override { return {}; }
+    QStringList messages;
+};
+
+} // namespace
+
+// "定制" runs the wizard only while the scheduler is stopped, then reloads the store and selects the template chosen
+// before, or nothing when the wizard deleted it.
+TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
+{
+    saveStore({u"甲"_s, u"乙"_s});
+    templates::TemplateStore store = savedStore();
+    ListChooser chooser;
+    FixedScheduler scheduler;
+    RecordingCommandsUi commandsUi;
+    app::TemplateCommands commands(store, chooser, scheduler, commandsUi, templateFile());
+    commands.reloadStore();
+    chooser.setCurrentIndex(2);
+
+    int runs = 0;
+    QString deleting;
+    commands.setWizard([&] {
+        ++runs;
+        templates::TemplateStore changed = savedStore();
+        changed.AddTemplateRecord(u"丙"_s, u"http://c"_s);
+        changed.DeleteTemplate(deleting);
+        templates::SaveTemplateFile(templateFile(), changed);
+    });
+
+    scheduler.running = true;
+    commands.N24Click();
+    EXPECT_EQ(runs, 0);
+    EXPECT_EQ(commandsUi.messages, QStringList{app::StopFirstMessage});
+
+    scheduler.running = false;
+    deleting = u"甲"_s;
+    commands.N24Click();
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(store.ListTemplateNames(false), (QStringList{u"乙"_s, u"丙"_s}));
+    EXPECT_EQ(chooser.currentText(), u"乙"_s);
+
+    deleting = u"乙"_s;
+    commands.N24Click();
+    EXPECT_EQ(chooser.currentIndex(), -1);
+    EXPECT_EQ(chooser.count(), 2); // "自动" and 丙
+}
+
+#ifdef QH_HAVE_WEBENGINE
+
+#include "app/templatewizardwindow.h"
+#include "app/wizardpageview.h"
+#include "browser/htmlparser.h"
+#include "demo/samplebook.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+
+namespace {
+
+class ScriptedDialogs final : public app::WizardDialogs
+{
+public:
+    void ShowMsg(const QString &text) override { messages << text; }
+    QString InputText(const QString &, const QString &, const QString &defaultText) override
+    {
+        return nameAnswer.isEmpty() ? defaultText : nameAnswer;
+    }
+    bool askYesNo(const QString &, const QString &) override { return true; }
+    void showError(const QString &message) override { errors << message; }
+
+    QStringList messages;
+    QStringList errors;
+    QString nameAnswer;
+};
+
+// The sample book with its text wrapped in a span (so a click on the text lands one level below the text's
+// element) and its next links' names in a font element, as many sites write them.
+QByteArray fixtureChapter(const demo::SampleBook &book, int chapter)
+{
+    QString page = QStringDecoder("GB18030").decode(book.chapterPage(chapter));
+    page.replace(u"<div id=\"content\">"_s, u"<div id=\"content\"><span>"_s);
+    page.replace(u"</div>\n<div class=\"bottem2\">"_s, u"</span></div>\n<div class=\"bottem2\">"_s);
+    page.replace(u">下一页</a>"_s, u"><font color=\"red\">下一页</font></a>"_s);
+    return QStringEncoder("GB18030").encode(page);
+}
+
+class WizardWindowTest : public ::testing::Test
+{
+protected:
+    WizardWindowTest() : book(3, 300) {}
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        for (int chapter = 1; chapter <= book.chapterCount(); ++chapter)
+            server.setResponse(book.chapterPath(chapter),
+                               demo::HttpResponse::page(fixtureChapter(book, chapter), "text/html"));
+        QDir().mkpath(dataDir());
+        text::writeFileAtomically(dataDir() + u"/SysCfg.ini"_s, "[system]\r\nsavepath=" + saveDir().toUtf8() + "\r\n");
+        window = std::make_unique<app::TFrmTemplate>(dialogs, dataDir() + u"/system.tpe"_s);
+        window->wizard().setSettleDelay(std::chrono::milliseconds(0));
+        window->show();
+    }
+
+    QString dataDir() const { return folder.filePath(u"data"_s); }
+    QString saveDir() const { return folder.filePath(u"books"_s); }
+    QString chapterUrl(int chapter) const { return server.url(book.chapterPath(chapter)).toString(); }
+    QPushButton *button(const QString &name) const { return window->findChild<QPushButton *>(name); }
+    app::WizardPageView *view() const { return window->pageView(); }
+
+    void load(const QString &url)
+    {
+        window->findChild<QLineEdit *>(u"EdtAddr"_s)->setText(url);
+        window->wizard().setAddress(url);
+        button(u"BBtnGo"_s)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().view().beginEnabled; }, 60'000))
+            << dialogs.messages.join(u'|').toStdString();
+    }
+
+    // The centre of the first box of the element selector names, in the view's coordinates.
+    QPoint centreOf(const QString &selector)
+    {
+        QVariant result;
+        bool done = false;
+        view()->page()->runJavaScript(uR"((function () { var r = document.querySelector('%1').getClientRects()[0];
+                return [r.left + r.width / 2, r.top + r.height / 2]; })())"_s.arg(selector),
+                                      QWebEngineScript::ApplicationWorld, [&](const QVariant &value) {
+                                          result = value;
+                                          done = true;
+                                      });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
+        const QVariantList xy = result.toList();
+        return xy.size() == 2 ? QPointF(xy.at(0).toDouble(), xy.at(1).toDouble()).toPoint() : QPoint(-1, -1);
+    }
+
+    // A click as the user makes it: the press reaches the page, the release is the wizard's in a capture step.
+    void clickAt(const QPoint &point)
+    {
+        QWidget *proxy = view()->focusProxy();
+        ASSERT_NE(proxy, nullptr);
+        QTest::mousePress(proxy, Qt::LeftButton, {}, point);
+        QTest::mouseRelease(proxy, Qt::LeftButton, {}, point);
+    }
+
+    bool waitForQuestion() const
+    {
+        return QTest::qWaitFor([&] { return window->wizard().view().questionVisible; }, 10'000);
+    }
+
+    QTemporaryDir folder;
+    demo::SampleBook book;
+    demo::HttpServer server;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<app::TFrmTemplate> window;
+};
+
+} // namespace
+
+// A template defined by clicking the title, the text (one "否" up from the span the click lands on) and a link
+// whose name is in a font element, saved under a name, grabs the whole book. The link click in the capture step
+// does not navigate; after the definition a link click loads its page through the static engine.
+TEST_F(WizardWindowTest, DefineByClickingThenGrabTheBook)
+{
+    load(chapterUrl(1));
+    button(u"BBtnBegin"_s)->click();
+
+    clickAt(centreOf(u"#title"_s));
+    ASSERT_TRUE(waitForQuestion()) << dialogs.messages.join(u'|').toStdString();
+    EXPECT_EQ(window->wizard().view().titleText, book.chapterTitle(1));
+    button(u"BBtnYes"_s)->click();
+    ASSERT_EQ(window->wizard().WizardState(), app::wizardstate::Content);
+
+    clickAt(centreOf(u"#content span"_s));
+    ASSERT_TRUE(waitForQuestion());
+    button(u"BBtnNo"_s)->click();
+    ASSERT_TRUE(window->wizard().view().questionVisible);
+    button(u"BBtnYes"_s)->click();
+    ASSERT_EQ(window->wizard().WizardState(), app::wizardstate::Link);
+
+    clickAt(centreOf(u".bottem1 font"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().WizardState() == app::wizardstate::Save; }, 10'000))
+        << dialogs.messages.join(u'|').toStdString();
+    EXPECT_EQ(server.requestCount(book.chapterPath(2)), 0);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'|').toStdString();
+
+    dialogs.nameAnswer = u"样例"_s;
+    button(u"BBtnSave"_s)->click();
+
+    // The positions the grabber's own parse gives for the fixture page.
+    const auto document = browser::parseHtmlDocument(fixtureChapter(book, 1), "text/html", QUrl(chapterUrl(1)));
+    int title = -1;
+    int content = -1;
+    for (int i = 0; i < document->elementCount(); ++i) {
+        const QString id = document->attributeAt(i, u"id"_s).value_or(QString());
+        if (id == u"title")
+            title = i;
+        else if (id == u"content")
+            content = i;
+    }
+    const QStringList expected = {
+        u"@@@@@@@@@@"_s,
+        u"name=样例"_s,
+        u"head="_s + templates::SiteHeadOf(chapterUrl(1)),
+        u"linkname=<font color=\"red\">下一页</font>"_s,
+        u"ititleindex=%1"_s.arg(title),
+        u"icontentindex=%1"_s.arg(content),
+        u"iparentindex=%1"_s.arg(document->parentIndexAt(content)),
+        u"sContentTagname=DIV"_s,
+        u"sTitleTagname=H1"_s,
+    };
+    EXPECT_EQ(templates::LoadTemplateFile(dataDir() + u"/system.tpe"_s).lines(), expected);
+
+    QProcess grab;
+    grab.start(QStringLiteral(QH_BIN_DIR "/quillhaul-cli"), {u"--data-dir"_s, dataDir(), u"grab"_s, chapterUrl(1)});
+    ASSERT_TRUE(grab.waitForFinished(60'000));
+    ASSERT_EQ(grab.exitCode(), 0) << grab.readAllStandardError().toStdString();
+    const QString name = QString(book.chapterTitle(1) + u"_示例小说_书海阁"_s).left(15);
+    EXPECT_EQ(text::readFile(saveDir() + u"/"_s + name + u".txt"_s), book.bookFileBytes(1, 3));
+
+    const int before = server.requestCount(book.chapterPath(2));
+    clickAt(centreOf(u".bottem1 font"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().address() == chapterUrl(2); }, 10'000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.requestCount(book.chapterPath(2)) > before; }, 10'000));
+}
+
+// With scripts off the view parses noscript content as elements, while the grabber's document holds it as text:
+// a click after it is refused instead of recording a position that points elsewhere.
+TEST_F(WizardWindowTest, DifferentTreeInTheViewIsRefused)
+{
+    server.setPage(u"/noscript"_s, "<html><head><title>n</title></head><body><noscript><p>无脚本</p></noscript>"
+                                   "<h1 id=t>标题</h1></body></html>");
+    load(server.url(u"/noscript"_s).toString());
+    button(u"BBtnBegin"_s)->click();
+    clickAt(centreOf(u"#t"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.messages.isEmpty(); }, 10'000));
+    EXPECT_EQ(dialogs.messages, QStringList{msg::Mismatch});
+    EXPECT_FALSE(window->wizard().view().questionVisible);
+}
+
+#endif
+
+// The GUI tests' main, with what Qt WebEngine needs before the application exists.
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toLocal8Bit());
+    // Chromium's sandbox refuses to start as root, and offscreen there is no GPU.
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray("--no-sandbox --disable-gpu"));
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", QByteArray("1"));
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
