@@ -15,14 +15,14 @@ struct LoadError
     enum class Kind
     {
         None,
-        Network,    // connection refused, reset, DNS ...
-        Timeout,    // no complete answer within the transfer time-out
-        Tls,        // certificate or handshake failure
-        HttpStatus, // the server answered 4xx or 5xx; httpStatus holds it
-        NotHtml,    // the answer is no HTML page
-        TooLarge,   // the answer passes the size cap
+        Network,     // connection refused, reset, DNS ...
+        Timeout,     // no complete answer within the transfer time-out
+        Tls,         // certificate or handshake failure
+        HttpStatus,  // the server answered 4xx or 5xx; httpStatus holds it
+        NotHtml,     // the answer is no HTML page
+        TooLarge,    // the answer passes the size cap
         ParseFailed, // the page could not be turned into a document (parse time limit)
-        Stopped,    // stop() abandoned the load
+        Stopped,     // stop() abandoned the load
     };
 
     Kind kind = Kind::None;

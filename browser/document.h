@@ -23,7 +23,7 @@ public:
     Element(const Document *document, int sourceIndex) : m_document(document), m_index(sourceIndex) {}
 
     int sourceIndex() const { return m_index; }
-    QString tagName() const;                     // upper case for HTML elements
+    QString tagName() const;                      // upper case for HTML elements
     std::optional<Element> parentElement() const; // none at the root
     QString innerText() const;
     QString innerHTML() const;

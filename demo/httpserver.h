@@ -9,9 +9,9 @@
 #include <functional>
 #include <memory>
 
-// A loopback HTTP/1.1 server: the demo's sample site, and the tests' and benchmarks' web server. It answers on a thread of its own, so a test may
-// block (QProcess::waitForFinished, a benchmark loop) while the server keeps answering. Connections are kept alive
-// unless the client asks to close them.
+// A loopback HTTP/1.1 server: the demo's sample site, and the tests' and benchmarks' web server. It answers on a thread
+// of its own, so a test may block (QProcess::waitForFinished, a benchmark loop) while the server keeps answering.
+// Connections are kept alive unless the client asks to close them.
 //
 //     qh::demo::HttpServer server;
 //     server.setPage(u"/a"_s, "<p>hello</p>");

@@ -57,7 +57,8 @@ TEST(TextFile, Gb18030IsGbkForGbkTextAndLosslessBeyond)
     const QString book = u"我抓的书"_s;
     EXPECT_EQ(joinLines({book, u"x"_s}), QByteArray::fromHex("ced2d7a5b5c4cae90d0a780d0a"));
 
-    const QString beyond = QString::fromUtf8("\xF0\x9F\x98\x80 \xE2\x82\xAC \xC2\xA0 \xEA\xB0\x80"); // emoji, euro, nbsp, hangul
+    const QString beyond =
+        QString::fromUtf8("\xF0\x9F\x98\x80 \xE2\x82\xAC \xC2\xA0 \xEA\xB0\x80"); // emoji, euro, nbsp, hangul
     EXPECT_EQ(decode(encode(beyond)), beyond);
     EXPECT_EQ(decode(encode(beyond, Encoding::Utf8), Encoding::Utf8), beyond);
     EXPECT_FALSE(encode(u"\u00e9"_s).startsWith("\xEF\xBB\xBF")); // no byte-order mark
