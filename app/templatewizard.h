@@ -93,7 +93,6 @@ struct WizardView
     QString beginCaption = wizardtext::BeginCaption;
     bool saveEnabled = false;
     bool listEnabled = true;
-    bool goEnabled = true;
 };
 
 // The template definition wizard without its widgets: the states, prompts and captures of a definition, the save

@@ -604,10 +604,13 @@ TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
 
 #ifdef QH_HAVE_WEBENGINE
 
+#include "app/mainwindow.h"
 #include "app/templatewizardwindow.h"
 #include "app/wizardpageview.h"
 #include "browser/htmlparser.h"
+#include "common/datafolder.h"
 #include "demo/samplebook.h"
+#include "settings/appsettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -616,6 +619,8 @@ TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
 #include <QPushButton>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 
@@ -799,6 +804,98 @@ TEST_F(WizardWindowTest, DifferentTreeInTheViewIsRefused)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.messages.isEmpty(); }, 10'000));
     EXPECT_EQ(dialogs.messages, QStringList{msg::Mismatch});
     EXPECT_FALSE(window->wizard().view().questionVisible);
+}
+
+// A page too large for the view is refused with a message before anything is shown, and "开始定义" stays off.
+TEST_F(WizardWindowTest, PageTooLargeForTheViewIsRefused)
+{
+    QStringEncoder encoder("GB18030");
+    const QByteArray text = encoder.encode(QString(400'000, u'字'));
+    const QByteArray big = QByteArray("<html><body><p>") + text + QByteArray("</p></body></html>");
+    server.setPage(u"/big"_s, big, "text/html; charset=gbk");
+    window->wizard().setAddress(server.url(u"/big"_s).toString());
+    button(u"BBtnGo"_s)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.messages.isEmpty(); }, 30'000));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.first().startsWith(u"网页太大"_s)) << dialogs.messages.first().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->wizard().view().help == msg::StartHelp; }, 10'000));
+    EXPECT_FALSE(window->wizard().view().beginEnabled);
+    EXPECT_TRUE(view()->showHtml(u"<p>小</p>"_s, server.url(u"/small"_s)));
+}
+
+namespace {
+
+// The main window's dialogs, answering nothing and recording notices.
+class QuietWindowDialogs final : public app::WindowDialogs
+{
+public:
+    QString InputText(const QString &, const QString &, const QString &defaultText) override { return defaultText; }
+    void ShowMsg(const QString &text) override { messages << text; }
+    void showError(const QString &message) override { messages << message; }
+    QString getOpenFileName(const QString &) override { return {}; }
+    QString getSaveFileName(const QString &, const QString &) override { return {}; }
+    bool askYesNo(const QString &, const QString &) override { return false; }
+    std::optional<settings::AppSettings> editSettings(const settings::AppSettings &, const QString &) override
+    {
+        return std::nullopt;
+    }
+    void showAbout() override {}
+    void openUrl(const QUrl &) override {}
+
+    QStringList messages;
+};
+
+} // namespace
+
+// The grabber's redefinition request opens the wizard modally in redefine mode, with the chooser's index, the
+// page's address and the list disabled; afterwards the main store is reloaded keeping the chosen template, and the
+// wizard is back in new mode.
+TEST(MainWindowWizardTest, RedefinitionRequestOpensTheWizard)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString data = root.filePath(u"data"_s);
+    QDir().mkpath(data);
+    settings::AppSettings stored;
+    stored.SavePath = root.filePath(u"books"_s);
+    stored.AutoDownload = false;
+    settings::SaveSettings(data + u"/SysCfg.ini"_s, stored);
+    templates::TemplateStore store;
+    store.AddTemplateRecord(u"甲"_s, u"http://a"_s);
+    store.AddTemplateRecord(u"乙"_s, u"http://b"_s);
+    templates::SaveTemplateFile(data + u"/system.tpe"_s, store);
+
+    app::MainWindowOptions options;
+    options.documentsFolder = root.filePath(u"Documents"_s);
+    auto dialogs = std::make_unique<QuietWindowDialogs>();
+    app::TFrmMain w(DataFolder::locate(data), options, std::move(dialogs));
+    w.show();
+    w.chooser().setCurrentIndex(2);
+
+    int seenIndex = -1;
+    QString seenAddress;
+    bool seenListEnabled = true;
+    bool seenModal = false;
+    QTimer::singleShot(0, &w, [&] {
+        app::TFrmTemplate *wizard = w.templateWizard();
+        seenIndex = wizard->wizard().RedefineIndex();
+        seenAddress = wizard->findChild<QLineEdit *>(u"EdtAddr"_s)->text();
+        seenListEnabled = wizard->findChild<QTreeWidget *>(u"LVTemplate"_s)->isEnabled();
+        seenModal = wizard->isModal() && wizard->isVisible();
+        templates::TemplateStore changed = store;
+        changed.AddTemplateRecord(u"丙"_s, u"http://c"_s);
+        templates::SaveTemplateFile(data + u"/system.tpe"_s, changed);
+        wizard->close();
+    });
+    w.RequestRedefinition(2, u"http://b/1.html"_s);
+
+    EXPECT_EQ(seenIndex, 2);
+    EXPECT_EQ(seenAddress, u"http://b/1.html"_s);
+    EXPECT_FALSE(seenListEnabled);
+    EXPECT_TRUE(seenModal);
+    EXPECT_EQ(w.templateWizard()->wizard().RedefineIndex(), 0);
+    EXPECT_EQ(w.store().ListTemplateNames(false), (QStringList{u"甲"_s, u"乙"_s, u"丙"_s}));
+    EXPECT_EQ(w.chooser().currentText(), u"乙"_s);
 }
 
 #endif
