@@ -196,6 +196,11 @@ int TFrmTemplate::selectedRow() const
     return selected.isEmpty() ? -1 : m_LVTemplate->indexOfTopLevelItem(selected.first());
 }
 
+QString TFrmTemplate::InputText(const QString &caption, const QString &prompt, const QString &defaultText)
+{
+    return m_dialogs.InputText(caption, prompt, defaultText);
+}
+
 void TFrmTemplate::showPage(const QString &html, const QUrl &base)
 {
     if (m_Ewb1->showHtml(html, base))

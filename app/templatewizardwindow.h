@@ -48,10 +48,7 @@ protected:
 private:
     // TemplateWizardUi.
     void ShowMsg(const QString &text) override { m_dialogs.ShowMsg(text); }
-    QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) override
-    {
-        return m_dialogs.InputText(caption, prompt, defaultText);
-    }
+    QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) override;
     bool askYesNo(const QString &caption, const QString &text) override { return m_dialogs.askYesNo(caption, text); }
     void showPage(const QString &html, const QUrl &base) override;
 

@@ -24,11 +24,21 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
     {
-        if (isMainFrame && type == NavigationTypeLinkClicked) {
+        if (!isMainFrame)
+            return true;
+        switch (type) {
+        case NavigationTypeLinkClicked:
+            // A jump within the page keeps its document.
+            if (url.adjusted(QUrl::RemoveFragment) == this->url().adjusted(QUrl::RemoveFragment))
+                return true;
             Q_EMIT m_view->linkFollowed(url);
             return false;
+        case NavigationTypeFormSubmitted:
+        case NavigationTypeRedirect: // a meta refresh, which runs without scripts
+            return false;
+        default:
+            return true;
         }
-        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     }
     QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
 
