@@ -9,19 +9,24 @@
 
 #include <QFileInfo>
 
+#include <map>
 #include <mutex>
 
 using namespace Qt::StringLiterals;
 
 namespace qh::app {
 
-// The bytes of the last page the static engine parsed, kept so that the view shows exactly the text the document
-// was built from. Written on the parse thread, read on the wizard's.
+// The bytes each parsed document was built from, so that the view shows exactly that text. Keyed by the document,
+// since an abandoned parse may still finish after the next one. Written on the parse thread, read on the wizard's.
 struct PageCapture
 {
+    struct Source
+    {
+        QByteArray bytes;
+        QByteArray contentType;
+    };
     std::mutex mutex;
-    QByteArray bytes;
-    QByteArray contentType;
+    std::map<const browser::Document *, Source> sources;
 };
 
 namespace {
@@ -41,13 +46,13 @@ TemplateWizard::TemplateWizard(TemplateWizardUi &ui, QString templateFile, QObje
 {
     m_browser->setParseFunction([capture = m_pageCapture](const QByteArray &bytes, const QByteArray &contentType,
                                                           const QUrl &url, std::stop_token stop) {
-        {
+        std::shared_ptr<const browser::Document> document =
+            browser::parseHtmlDocumentUntil(bytes, contentType, url, std::move(stop));
+        if (document) {
             const std::lock_guard lock(capture->mutex);
-            capture->bytes = bytes;
-            capture->contentType = contentType;
+            capture->sources[document.get()] = {bytes, contentType};
         }
-        return std::shared_ptr<const browser::Document>(
-            browser::parseHtmlDocumentUntil(bytes, contentType, url, std::move(stop)));
+        return document;
     });
     connect(m_browser, &browser::Browser::loadFinished, this, &TemplateWizard::onStaticLoaded);
     m_settle.setSingleShot(true);
@@ -129,6 +134,10 @@ void TemplateWizard::BBtnGoClick()
     m_view.questionVisible = false;
     m_view.beginEnabled = false;
     m_document.reset();
+    {
+        const std::lock_guard lock(m_pageCapture->mutex);
+        m_pageCapture->sources.clear();
+    }
     m_settle.stop();
     setHelp(wizardtext::Loading);
     m_browser->Navigate(QUrl(m_address));
@@ -144,14 +153,13 @@ void TemplateWizard::onStaticLoaded(bool ok)
         return;
     }
     m_document = m_browser->GetHtmlDocument();
-    QByteArray bytes;
-    QByteArray contentType;
+    PageCapture::Source source;
     {
         const std::lock_guard lock(m_pageCapture->mutex);
-        bytes = std::exchange(m_pageCapture->bytes, {});
-        contentType = std::exchange(m_pageCapture->contentType, {});
+        source = std::move(m_pageCapture->sources[m_document.get()]);
+        m_pageCapture->sources.clear();
     }
-    m_ui.showPage(browser::decodeHtml(bytes, contentType), m_document->url());
+    m_ui.showPage(browser::decodeHtml(source.bytes, source.contentType), m_document->url());
 }
 
 void TemplateWizard::pageShown(bool ok)
