@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <memory>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -44,6 +45,11 @@ private:
 
 int main(int argc, char **argv)
 {
+    // Chromium refuses to start its sandbox as root, and the wizard's view would then not open at all. The view only
+    // shows pages the program fetched itself, with their scripts off, so as root it runs without the sandbox; any
+    // other user keeps it.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // Qt WebEngine (the template wizard's page view) shares its GL contexts with the widgets.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QuillhaulApplication app(argc, argv);
