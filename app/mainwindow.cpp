@@ -265,12 +265,8 @@ void TFrmMain::buildControls()
 {
     setObjectName(u"FrmMain"_s);
     setWindowTitle(u"Quillhaul3.0(200902)"_s);
-    setFont(dialogs::windowFont(12));
+    dialogs::applyWindowLook(this);
     setFixedSize(745, 425);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
 
     buildToolBar();
     buildListArea();

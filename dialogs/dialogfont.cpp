@@ -1,6 +1,8 @@
 #include "dialogs/dialogfont.h"
 
+#include <QPalette>
 #include <QStringList>
+#include <QWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -12,6 +14,15 @@ QFont windowFont(int pixelSize)
     font.setFamilies({u"SimSun"_s, u"宋体"_s, u"Noto Sans CJK SC"_s, u"WenQuanYi Zen Hei"_s});
     font.setPixelSize(pixelSize);
     return font;
+}
+
+void applyWindowLook(QWidget *window)
+{
+    window->setFont(windowFont());
+    QPalette white = window->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    window->setPalette(white);
+    window->setAutoFillBackground(true);
 }
 
 } // namespace qh::dialogs

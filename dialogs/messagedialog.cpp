@@ -15,12 +15,8 @@ TFrmMsg::TFrmMsg(const QString &text, QWidget *parent)
       m_Label1(new QLabel(text, this)), m_BtnOk(new QPushButton(u"确定"_s, this))
 {
     setWindowTitle(u"提醒"_s);
-    setFont(windowFont());
+    applyWindowLook(this);
     setFixedSize(371, 107);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
 
     m_Label1->setObjectName(u"Label1"_s);
     m_Label1->setFont(windowFont(14));

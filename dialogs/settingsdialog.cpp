@@ -63,12 +63,8 @@ TFrmCfg::TFrmCfg(const settings::AppSettings &settings, const QString &iniPath, 
       m_BBtnok(new QPushButton(u"确定"_s, this)), m_BBtnCancel(new QPushButton(u"取消"_s, this))
 {
     setWindowTitle(u"系统设置"_s);
-    setFont(windowFont());
+    applyWindowLook(this);
     setMinimumWidth(435);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
 
     m_EdtSavePath->setObjectName(u"EdtSavePath"_s);
     m_EdtSavePath->setReadOnly(true);

@@ -17,12 +17,8 @@ TFrmWait::TFrmWait(const app::BookListModel &list, QWidget *parent, std::chrono:
       m_list(list), m_Label1(new QLabel(WaitCaption, this)), m_Timer1(new QTimer(this))
 {
     setWindowTitle(QString());
-    setFont(windowFont());
+    applyWindowLook(this);
     setFixedSize(230, 77);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
 
     m_Label1->setObjectName(u"Label1"_s);
     m_Label1->setFont(windowFont(14));

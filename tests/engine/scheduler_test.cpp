@@ -26,9 +26,9 @@
 
 using namespace Qt::StringLiterals;
 using namespace qh;
-using engine::GrabEnd;
 using demo::HttpResponse;
 using demo::SampleBook;
+using engine::GrabEnd;
 
 namespace {
 
@@ -82,6 +82,17 @@ protected:
         config.saveFolder = folder.path();
         config.listFile = folder.filePath(u"downlist.dat"_s);
         browser.setTransferTimeout(std::chrono::milliseconds(5000));
+    }
+
+    // The first request for the chapter never gets an answer; later ones do. calls counts them.
+    void hangFirstRequest(int chapter, std::atomic<int> &calls)
+    {
+        server.setHandler(book.chapterPath(chapter), [this, chapter, &calls](const demo::HttpRequest &) {
+            HttpResponse response = HttpResponse::page(book.chapterPage(chapter), "text/html");
+            if (calls++ == 0)
+                response.delayMs = HttpResponse::Never;
+            return response;
+        });
     }
 
     QString site() const { return templates::SiteHeadOf(server.url(u"/"_s).toString()); }
@@ -203,12 +214,7 @@ TEST_F(SchedulerTest, ResumesWithTheFileMissing)
 TEST_F(SchedulerTest, StopDuringALoadThenResume)
 {
     std::atomic<int> calls = 0;
-    server.setHandler(book.chapterPath(3), [&](const demo::HttpRequest &) {
-        HttpResponse response = HttpResponse::page(book.chapterPage(3), "text/html");
-        if (calls++ == 0)
-            response.delayMs = HttpResponse::Never;
-        return response;
-    });
+    hangFirstRequest(3, calls);
     queue(u"样例"_s);
     scheduler().BtnBeginClick();
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls.load() == 1; }, 10'000));
@@ -462,12 +468,7 @@ TEST_F(SchedulerTest, StallWatchdogRestartsAHangingPage)
 {
     config.stallMs = 100;
     std::atomic<int> calls = 0;
-    server.setHandler(book.chapterPath(3), [&](const demo::HttpRequest &) {
-        HttpResponse response = HttpResponse::page(book.chapterPage(3), "text/html");
-        if (calls++ == 0)
-            response.delayMs = HttpResponse::Never;
-        return response;
-    });
+    hangFirstRequest(3, calls);
     queue(u"样例"_s);
     runUntilBookEnds(2);
     EXPECT_EQ(ends, (QList<GrabEnd>{GrabEnd::Stopped, GrabEnd::Complete}));
