@@ -10,6 +10,7 @@
 #include "templates/templatestore.h"
 
 #include "demo/httpserver.h"
+#include "gui/testenvironment.h"
 #include "support/testutils.h"
 
 #include <QApplication>
@@ -903,15 +904,10 @@ TEST(MainWindowWizardTest, RedefinitionRequestOpensTheWizard)
 // The GUI tests' main, with what Qt WebEngine needs before the application exists.
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toLocal8Bit());
+    qh::test::prepareWindowTestEnvironment(home);
     // Chromium's sandbox refuses to start as root, and offscreen there is no GPU.
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray("--no-sandbox --disable-gpu"));
