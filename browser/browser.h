@@ -60,6 +60,10 @@ public:
     // reader may keep it after the next navigation.
     virtual std::shared_ptr<const Document> GetHtmlDocument() const = 0;
 
+    // The inner markup of the link that leads to the next page, while a book is being grabbed; empty otherwise. An
+    // engine may use it to request that page early; what Navigate delivers is the same either way.
+    virtual void setNextLinkHint(const QString &linkName) { Q_UNUSED(linkName); }
+
     // Why the last load failed; kind None after a successful load.
     virtual LoadError lastError() const = 0;
 

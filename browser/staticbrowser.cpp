@@ -1,8 +1,11 @@
 #include "browser/staticbrowser.h"
 
+#include "browser/nextpageguess.h"
 #include "browser/pagefetcher.h"
 
 #include <QTimer>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -28,20 +31,56 @@ StaticBrowser::~StaticBrowser()
 void StaticBrowser::Navigate(const QUrl &url)
 {
     ++m_generation;
-    m_fetcher->abandon();
     m_parser->abandon();
     m_url = url;
     m_state = State::Loading;
     m_error = LoadError();
     m_document.reset();
+
+    const bool early = !m_earlyUrl.isEmpty() && url == m_earlyUrl;
+    if (early && m_fetching == Fetching::NextPage) {
+        m_navigateAwaitsEarly = true; // on its way: its answer is this load's
+        return;
+    }
+    if (early && m_early) {
+        FetchResult result = *std::exchange(m_early, std::nullopt);
+        m_earlyUrl.clear();
+        // From the event loop, so that Navigate never emits loadFinished itself.
+        const quint64 generation = m_generation;
+        QTimer::singleShot(0, this, [this, generation, result = std::move(result)] {
+            if (generation == m_generation)
+                onPageFetched(result);
+        });
+        return;
+    }
+    dropEarlyRequest();
+    m_fetching = Fetching::Page;
     // Replies never arrive within fetch(), so loadFinished cannot be emitted from inside Navigate.
     m_fetcher->fetch(url);
+}
+
+void StaticBrowser::setNextLinkHint(const QString &linkName)
+{
+    m_nextLinkHint = linkName;
+    if (linkName.isEmpty())
+        dropEarlyRequest();
+}
+
+void StaticBrowser::dropEarlyRequest()
+{
+    if (m_fetching != Fetching::Nothing)
+        m_fetcher->abandon();
+    m_fetching = Fetching::Nothing;
+    m_earlyUrl.clear();
+    m_early.reset();
+    m_navigateAwaitsEarly = false;
 }
 
 void StaticBrowser::stop()
 {
     if (m_state != State::Loading)
         return;
+    dropEarlyRequest();
     m_fetcher->abandon();
     m_parser->abandon();
     m_state = State::Complete;
@@ -92,12 +131,40 @@ void StaticBrowser::setParseFunction(ParseFunction parse)
 
 void StaticBrowser::onFetched(const FetchResult &result)
 {
+    const Fetching what = std::exchange(m_fetching, Fetching::Nothing);
+    if (what == Fetching::NextPage) {
+        if (std::exchange(m_navigateAwaitsEarly, false)) {
+            m_earlyUrl.clear();
+            onPageFetched(result);
+        } else {
+            m_early = result;
+        }
+        return;
+    }
+    onPageFetched(result);
+}
+
+void StaticBrowser::onPageFetched(const FetchResult &result)
+{
     if (result.error.isError()) {
         finish(result.error);
         return;
     }
     // Files carry no Content-Type, so their charset is sniffed from the bytes alone.
     m_parser->start(result.body, result.contentType, result.finalUrl);
+    requestNextPageEarly(result);
+}
+
+void StaticBrowser::requestNextPageEarly(const FetchResult &page)
+{
+    if (m_nextLinkHint.isEmpty())
+        return;
+    const QUrl next = guessNextPageUrl(page.body, page.finalUrl, m_nextLinkHint);
+    if (next.isEmpty() || next == page.finalUrl || next == m_url)
+        return;
+    m_earlyUrl = next;
+    m_fetching = Fetching::NextPage;
+    m_fetcher->fetch(next);
 }
 
 void StaticBrowser::onParsed(std::shared_ptr<const Document> document)

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "browser/browser.h"
+#include "browser/pagefetcher.h"
 #include "browser/parserunner.h"
 
 #include <chrono>
+#include <optional>
 
 namespace qh::browser {
 
 class PageFetcher;
-struct FetchResult;
 
 // The default engine: fetches a page with Qt Network and builds a static document from its bytes on a worker
 // thread. No scripts run and nothing else (images, frames, styles) is loaded.
@@ -41,7 +42,21 @@ public:
     // Replaces the HTML parser, for tests that need a slow or failing one.
     void setParseFunction(ParseFunction parse);
 
+    // With a hint, the address that a fetched page's next link names is requested while the page is still being
+    // parsed, over the same connection, so the next Navigate finds it arrived or on its way.
+    void setNextLinkHint(const QString &linkName) override;
+
 private:
+    enum class Fetching
+    {
+        Nothing,
+        Page,     // what Navigate asked for
+        NextPage, // the early request for the next page
+    };
+
+    void onPageFetched(const FetchResult &result);
+    void requestNextPageEarly(const FetchResult &page);
+    void dropEarlyRequest();
     void onFetched(const FetchResult &result);
     void onParsed(std::shared_ptr<const Document> document);
     void finish(LoadError error);
@@ -54,6 +69,12 @@ private:
     std::shared_ptr<const Document> m_document;
     // Counts loads, so that a queued notice of an abandoned one can tell it is stale.
     quint64 m_generation = 0;
+
+    Fetching m_fetching = Fetching::Nothing;
+    QString m_nextLinkHint;
+    QUrl m_earlyUrl;                    // the next page asked for early
+    std::optional<FetchResult> m_early; // its answer, once arrived and not yet asked for
+    bool m_navigateAwaitsEarly = false; // Navigate asked for it while it was on its way
 };
 
 } // namespace qh::browser

@@ -59,6 +59,8 @@ void BookGrab::start(const QUrl &url)
 {
     m_running = true;
     m_visited.clear();
+    // The next page may be asked for while this one is parsed; with a delay between pages it must not.
+    m_browser.setNextLinkHint(m_timing.pageDelayMs == 0 ? m_params.linkname : QString());
     loadPage(url);
 }
 
@@ -220,6 +222,7 @@ void BookGrab::end(GrabEnd how, const QString &message)
     if (!m_running)
         return;
     m_running = false;
+    m_browser.setNextLinkHint(QString());
     m_wait.stop();
     m_afterWait = nullptr;
     m_search.reset();

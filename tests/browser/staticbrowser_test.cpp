@@ -1,6 +1,7 @@
 #include "browser/decompressor.h"
 #include "browser/htmlparser.h"
 #include "browser/httpresponseparser.h"
+#include "browser/nextpageguess.h"
 #include "browser/pagefetcher.h"
 #include "browser/staticbrowser.h"
 
@@ -13,6 +14,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QSslSocket>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -1344,4 +1346,60 @@ TEST_F(StaticBrowserTest, AbandonedParseIsAskedToStop)
         c.abandon();
         EXPECT_TRUE(QTest::qWaitFor([&stopped] { return stopped->tryAcquire(); }, 2000)) << c.name;
     }
+}
+
+// With a next-link hint the next page is asked for while the current one is parsed, and a Navigate to it uses that
+// answer instead of asking again; a Navigate elsewhere, or no hint, asks as usual.
+TEST_F(StaticBrowserTest, AsksForTheNextPageEarly)
+{
+    m_server.setPage(u"/2"_s, "<html><head><title>Chapter 2</title></head><body><a href=/3>next</a></body></html>");
+    m_server.setPage(u"/3"_s, "<html><head><title>Chapter 3</title></head><body></body></html>");
+    m_server.setPage(u"/other"_s, "<html><head><title>Other</title></head><body></body></html>");
+    m_browser->setNextLinkHint(u"next"_s);
+
+    ASSERT_TRUE(load(m_server.url(u"/page"_s)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.requestCount(u"/2"_s) == 1; }, 5000));
+    ASSERT_TRUE(load(m_server.url(u"/2"_s)));
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"Chapter 2"_s);
+    EXPECT_EQ(m_server.requestCount(u"/2"_s), 1);
+
+    // The early request for /3 is dropped by a Navigate elsewhere.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.requestCount(u"/3"_s) == 1; }, 5000));
+    ASSERT_TRUE(load(m_server.url(u"/other"_s)));
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"Other"_s);
+    ASSERT_TRUE(load(m_server.url(u"/3"_s)));
+    EXPECT_EQ(m_server.requestCount(u"/3"_s), 2);
+
+    m_browser->setNextLinkHint(QString());
+    ASSERT_TRUE(load(m_server.url(u"/page"_s)));
+    QTest::qWait(50);
+    EXPECT_EQ(m_server.requestCount(u"/2"_s), 1);
+}
+
+// The raw-bytes guess finds the link only where it is sure, in GBK or UTF-8 pages.
+TEST(NextPageGuess, FindsOnlySureLinks)
+{
+    const QUrl page(u"http://h/book/1.html"_s);
+    const QString name = u"下一页"_s;
+    QStringEncoder gbk("GB18030");
+    const struct
+    {
+        QByteArray body;
+        const char *expected;
+    } cases[] = {
+        {"<a href=\"2.html\">" + name.toUtf8() + "</a>", "http://h/book/2.html"},
+        {"<A class=x HREF='/b/2.html' target=_blank>" + QByteArray(gbk.encode(name)) + "</A>", "http://h/b/2.html"},
+        {"<a href=2.html?a=1&amp;b=2>" + name.toUtf8() + "</a>", "http://h/book/2.html?a=1&b=2"},
+        {"<a href=\"2.html#top\">" + name.toUtf8() + "</a>", "http://h/book/2.html"},
+        {"<a href=\"2.html?x=&lt;\">" + name.toUtf8() + "</a>", ""},
+        {"<base href=/x/><a href=2.html>" + name.toUtf8() + "</a>", ""},
+        {"<span>" + name.toUtf8() + "</span>", ""},
+        {"<a href=\"javascript:next()\">" + name.toUtf8() + "</a>", ""},
+        {"<a href=2.html>" + name.toUtf8() + "!</a>", ""},
+        {"<a name=n>" + name.toUtf8() + "</a>", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(qh::browser::guessNextPageUrl(c.body, page, name), QUrl(QString::fromUtf8(c.expected)))
+            << c.body.toStdString();
+    EXPECT_TRUE(qh::browser::guessNextPageUrl("<a href=2.html><b>x</b></a>", page, u"<b>x</b>"_s).isEmpty());
 }
