@@ -231,20 +231,18 @@ void DomTree::addText(QStringView text, bool inTemplate)
             return;
         }
     }
-    DomNode node;
-    node.kind = NodeKind::Text;
-    node.parent = currentParent();
-    node.dataBegin = appendText(text);
-    node.dataLength = int(text.size());
-    node.end = nodeCount() + 1;
-    node.inTemplate = inTemplate;
-    m_nodes.push_back(node);
+    addDataNode(NodeKind::Text, text, inTemplate);
 }
 
 void DomTree::addComment(QStringView text, bool inTemplate)
 {
+    addDataNode(NodeKind::Comment, text, inTemplate);
+}
+
+void DomTree::addDataNode(NodeKind kind, QStringView text, bool inTemplate)
+{
     DomNode node;
-    node.kind = NodeKind::Comment;
+    node.kind = kind;
     node.parent = currentParent();
     node.dataBegin = appendText(text);
     node.dataLength = int(text.size());

@@ -195,6 +195,8 @@ public:
 private:
     int currentParent() const { return m_open.empty() ? -1 : m_open.back(); }
     int appendText(QStringView text);
+    // A leaf node holding character data (text or a comment) under the current parent.
+    void addDataNode(NodeKind kind, QStringView text, bool inTemplate);
 
     std::vector<DomNode> m_nodes;
     std::vector<int> m_elements; // node index of each element in `all`

@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QStringEncoder>
 
+#include <algorithm>
+
 namespace qh::browser {
 
 namespace {
@@ -14,6 +16,14 @@ constexpr qsizetype MaxTagLength = 2048;
 bool startsWithCaseInsensitive(QByteArrayView text, QByteArrayView prefix)
 {
     return text.size() >= prefix.size() && qstrnicmp(text.data(), prefix.size(), prefix.data(), prefix.size()) == 0;
+}
+
+// Without lower-casing a copy of the whole page, which this runs on for every page.
+bool containsCaseInsensitive(QByteArrayView text, QByteArrayView needle)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    const auto equalIgnoringCase = [&lower](char a, char b) { return lower(a) == lower(b); };
+    return std::search(text.begin(), text.end(), needle.begin(), needle.end(), equalIgnoringCase) != text.end();
 }
 
 // The href of the start tag that ends just before position end (at a '>'), if that tag is an <a>.
@@ -45,7 +55,7 @@ QUrl guessNextPageUrl(const QByteArray &body, const QUrl &pageUrl, const QString
 {
     if (linkName.isEmpty() || linkName.contains(u'<') || linkName.contains(u'&'))
         return {};
-    if (QByteArrayMatcher(QByteArrayLiteral("<base")).indexIn(body.toLower()) >= 0)
+    if (containsCaseInsensitive(body, "<base"))
         return {};
 
     QStringEncoder gb18030("GB18030");
@@ -60,8 +70,8 @@ QUrl guessNextPageUrl(const QByteArray &body, const QUrl &pageUrl, const QString
             if (!href)
                 continue;
             href->replace("&amp;", "&");
-            if (href->contains('&') &&
-                QRegularExpression(QStringLiteral("&#?\\w+;")).match(QString::fromLatin1(*href)).hasMatch())
+            static const QRegularExpression entity(QStringLiteral("&#?\\w+;"));
+            if (href->contains('&') && entity.match(QString::fromLatin1(*href)).hasMatch())
                 return {};
             QUrl next = pageUrl.resolved(QUrl(QString::fromUtf8(href->trimmed())));
             next.setFragment(QString());
