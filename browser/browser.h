@@ -9,6 +9,12 @@
 
 namespace qh::browser {
 
+// The user-agent text that the grabbing browser sends unless told otherwise.
+inline QString defaultUserAgent()
+{
+    return QStringLiteral("Mozilla/4.0(compatible;MSIE 6.0;Windows NT 5.1;SV1;.NET CLR 1.1.4322;.NET CLR 2.0.50727)");
+}
+
 // Why a load failed. The grabber decides from kind and httpStatus whether trying again can help.
 struct LoadError
 {

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "browser/browser.h"
+
+#include <QPointer>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+
+class QWebEnginePage;
+class QWebEngineProfile;
+
+namespace qh::browser {
+
+// The second engine, for sites that build their pages with scripts: Chromium through Qt WebEngine, scripts on,
+// without a window. Its documents are live: they are read in a script world of our own, as a snapshot taken when
+// the page completes and taken again at every refresh().
+//
+// It refuses new windows and downloads, answers script dialogs (alert, confirm, prompt) without showing them, and
+// treats a failed navigation or an HTTP error status as a failed load (no error page is read as a chapter).
+//
+// Needs a QGuiApplication (or QApplication) and, when the program runs as root, Chromium's sandbox turned off.
+class WebBrowser : public Browser
+{
+    Q_OBJECT
+
+public:
+    explicit WebBrowser(QObject *parent = nullptr);
+    ~WebBrowser() override;
+
+    void Navigate(const QUrl &url) override;
+    void stop() override;
+    State ReadyState() const override { return m_state; }
+    std::shared_ptr<const Document> GetHtmlDocument() const override;
+    LoadError lastError() const override { return m_error; }
+
+    // After a script link has been clicked: waits until the page completes a load that it starts by itself, or,
+    // when no load has started within grace, until the page as it is now has been read again. loadFinished follows
+    // once either way. GetHtmlDocument() then returns a new document when a load happened and the same (refreshed)
+    // one when none did.
+    void awaitScriptNavigation(std::chrono::milliseconds grace);
+
+    // Settings for later loads. The user agent defaults to the text the grabbing browser has always sent.
+    void setUserAgent(const QString &userAgent);
+    QString userAgent() const;
+    // Images are loaded by default; a grab has no use for them.
+    void setLoadImages(bool load);
+    // A load that has not completed within this time fails as timed out.
+    void setLoadTimeout(std::chrono::milliseconds timeout);
+
+    // The page, for a view that shows it (the wizard's). The browser keeps owning it.
+    QWebEnginePage *page() const;
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+    State m_state = State::Uninitialized;
+    LoadError m_error;
+
+    friend class Private;
+};
+
+} // namespace qh::browser

@@ -1,0 +1,228 @@
+#include "browser/webbrowser.h"
+#include "browser/webdocument.h"
+#include "demo/httpserver.h"
+#include "support/testutils.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using qh::browser::Document;
+using qh::browser::LoadError;
+using qh::browser::WebBrowser;
+using qh::demo::HttpResponse;
+using qh::demo::HttpServer;
+
+namespace {
+
+// Chromium is slow to start once, quick afterwards: every test shares one browser and one server.
+class WebBrowserTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        server = new HttpServer;
+        browser = new WebBrowser;
+    }
+    static void TearDownTestSuite()
+    {
+        delete browser;
+        delete server;
+    }
+
+    // Loads path and returns whether the load succeeded; fails the test if no answer comes.
+    static bool load(const QString &path) { return loadUrl(server->url(path)); }
+    static bool loadUrl(const QUrl &url)
+    {
+        QSignalSpy finished(browser, &WebBrowser::loadFinished);
+        browser->Navigate(url);
+        EXPECT_TRUE(finished.wait(20'000)) << "no answer for " << url.toString().toStdString();
+        EXPECT_EQ(finished.size(), 1);
+        return !finished.isEmpty() && finished.first().first().toBool();
+    }
+    static void refresh(const Document &document)
+    {
+        bool done = false;
+        document.refresh([&done] { done = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 10'000);
+    }
+    static int indexOfTag(const Document &document, const QString &tag, int from = 0)
+    {
+        for (int i = from; i < document.elementCount(); ++i) {
+            if (document.tagNameAt(i) == tag)
+                return i;
+        }
+        return -1;
+    }
+
+    static inline HttpServer *server = nullptr;
+    static inline WebBrowser *browser = nullptr;
+};
+
+TEST_F(WebBrowserTest, ReadsTheElementsOfALivePageInDocumentOrder)
+{
+    server->setPage(u"/plain"_s, R"HTML(<html><head><title>第一章</title></head><body>
+        <div id="c"><P>甲&nbsp;乙</P><a href="2.html?a=1&amp;b=2" class=next>下一页</a><br></div>
+        <svg><circle r="1"></circle></svg></body></html>)HTML");
+    ASSERT_TRUE(load(u"/plain"_s));
+    EXPECT_EQ(browser->ReadyState(), WebBrowser::State::Complete);
+    const auto document = browser->GetHtmlDocument();
+    ASSERT_TRUE(document);
+    EXPECT_FALSE(document->isStatic());
+    EXPECT_EQ(document->title(), u"第一章"_s);
+    EXPECT_EQ(document->url(), server->url(u"/plain"_s));
+
+    QStringList tags;
+    for (int i = 0; i < document->elementCount(); ++i)
+        tags << document->tagNameAt(i);
+    EXPECT_EQ(tags, (QStringList{u"HTML"_s, u"HEAD"_s, u"TITLE"_s, u"BODY"_s, u"DIV"_s, u"P"_s, u"A"_s, u"BR"_s,
+                                 u"svg"_s, u"circle"_s}));
+    EXPECT_EQ(document->parentIndexAt(0), -1);
+    EXPECT_EQ(document->parentIndexAt(5), 4);
+    EXPECT_EQ(document->parentIndexAt(9), 8);
+
+    EXPECT_EQ(document->innerTextAt(5), u"甲\u00a0乙"_s);
+    EXPECT_EQ(document->innerHtmlAt(6), u"下一页"_s);
+    EXPECT_EQ(document->attributeAt(6, u"HREF"_s), u"2.html?a=1&b=2"_s);
+    EXPECT_EQ(document->attributeAt(6, u"id"_s), std::nullopt);
+    EXPECT_EQ(document->outerHtmlAt(6), u"<a href=\"2.html?a=1&amp;b=2\" class=\"next\">下一页</a>"_s);
+    EXPECT_EQ(document->outerHtmlAt(7), u"<br>"_s);
+}
+
+TEST_F(WebBrowserTest, SeesTextThatAScriptAddsAfterTheLoadOnceRefreshed)
+{
+    server->setPage(u"/late"_s, R"HTML(<html><body><div id="c"></div><script>
+        setTimeout(function () { document.getElementById('c').innerHTML = '<p>后来的正文</p>'; }, 300);
+        </script></body></html>)HTML");
+    ASSERT_TRUE(load(u"/late"_s));
+    const auto document = browser->GetHtmlDocument();
+    ASSERT_TRUE(document);
+    EXPECT_EQ(indexOfTag(*document, u"P"_s), -1);
+
+    QTRY_VERIFY_WITH_TIMEOUT((refresh(*document), indexOfTag(*document, u"P"_s) >= 0), 10'000);
+    const int p = indexOfTag(*document, u"P"_s);
+    EXPECT_EQ(document->innerTextAt(p), u"后来的正文"_s);
+    EXPECT_EQ(document->tagNameAt(document->parentIndexAt(p)), u"DIV"_s);
+}
+
+TEST_F(WebBrowserTest, AnswersScriptDialogsAndRefusesNewWindowsWithoutShowingAnything)
+{
+    server->setPage(u"/popup-target"_s, "<p>popup</p>");
+    server->setPage(u"/noisy"_s, R"HTML(<html><body><p id="r">start</p><script>
+        alert('hello');
+        var answer = confirm('sure?');
+        var typed = prompt('name?', 'x');
+        var opened = window.open('/popup-target');
+        document.getElementById('r').textContent =
+            'confirm=' + answer + ' prompt=' + typed + ' window=' + (opened === null);
+        </script></body></html>)HTML");
+    ASSERT_TRUE(load(u"/noisy"_s));
+    const auto document = browser->GetHtmlDocument();
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->innerTextAt(indexOfTag(*document, u"P"_s)), u"confirm=false prompt=null window=true"_s);
+    EXPECT_EQ(server->requestCount(u"/popup-target"_s), 0);
+}
+
+TEST_F(WebBrowserTest, FailedLoadsGiveNoDocumentAndSayWhy)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QUrl refused = QUrl(u"http://127.0.0.1:%1/"_s.arg(closed.serverPort()));
+    closed.close();
+
+    server->setResponse(u"/missing"_s, [] {
+        HttpResponse response = HttpResponse::page("<p>not here</p>");
+        response.status = 404;
+        return response;
+    }());
+    server->setPage(u"/picture"_s, QByteArray("\x89PNG\r\n\x1a\n", 8), "image/png");
+
+    struct Case
+    {
+        QUrl url;
+        LoadError::Kind kind;
+        int httpStatus;
+    };
+    const Case cases[] = {
+        {server->url(u"/missing"_s), LoadError::Kind::HttpStatus, 404},
+        {refused, LoadError::Kind::Network, 0},
+        {server->url(u"/picture"_s), LoadError::Kind::NotHtml, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url.toString().toStdString());
+        EXPECT_FALSE(loadUrl(c.url));
+        EXPECT_EQ(browser->GetHtmlDocument(), nullptr);
+        EXPECT_EQ(browser->lastError().kind, c.kind);
+        EXPECT_EQ(browser->lastError().httpStatus, c.httpStatus);
+        EXPECT_TRUE(browser->lastError().message.contains(c.url.toDisplayString()))
+            << browser->lastError().message.toStdString();
+    }
+    // A good page afterwards loads as usual.
+    server->setPage(u"/fine"_s, "<p>fine</p>");
+    EXPECT_TRUE(load(u"/fine"_s));
+}
+
+TEST_F(WebBrowserTest, AHangingLoadTimesOutAndAStopEndsALoadAtOnce)
+{
+    HttpResponse never = HttpResponse::page("<p>never</p>");
+    never.delayMs = HttpResponse::Never;
+    server->setResponse(u"/hang"_s, never);
+
+    browser->setLoadTimeout(300ms);
+    EXPECT_FALSE(load(u"/hang"_s));
+    EXPECT_EQ(browser->lastError().kind, LoadError::Kind::Timeout);
+    browser->setLoadTimeout(60s);
+
+    QSignalSpy finished(browser, &WebBrowser::loadFinished);
+    browser->Navigate(server->url(u"/hang"_s));
+    browser->stop();
+    EXPECT_TRUE(finished.isEmpty()); // never from within stop()
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_FALSE(finished.first().first().toBool());
+    EXPECT_EQ(browser->lastError().kind, LoadError::Kind::Stopped);
+    QTest::qWait(200);
+    EXPECT_EQ(finished.size(), 1);
+}
+
+TEST_F(WebBrowserTest, AClickedScriptLinkIsFollowedToThePageItLoads)
+{
+    server->setPage(u"/js/1"_s, R"HTML(<html><body><p>一</p><script>function go() { location.href = '/js/2'; }</script>
+        <a href="javascript:go()">下一页</a><a href="javascript:void(0)">没用</a></body></html>)HTML");
+    server->setPage(u"/js/2"_s, "<html><body><p>二</p></body></html>");
+    ASSERT_TRUE(load(u"/js/1"_s));
+    const auto first = browser->GetHtmlDocument();
+    ASSERT_TRUE(first);
+
+    // A link whose script does nothing: after the grace time the same page, read again.
+    QSignalSpy finished(browser, &WebBrowser::loadFinished);
+    first->clickAt(indexOfTag(*first, u"A"_s, indexOfTag(*first, u"A"_s) + 1));
+    browser->awaitScriptNavigation(300ms);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_TRUE(finished.takeFirst().first().toBool());
+    EXPECT_EQ(browser->GetHtmlDocument(), first);
+
+    first->clickAt(indexOfTag(*first, u"A"_s));
+    browser->awaitScriptNavigation(2s);
+    ASSERT_TRUE(finished.wait(10'000));
+    EXPECT_TRUE(finished.first().first().toBool());
+    const auto second = browser->GetHtmlDocument();
+    ASSERT_TRUE(second);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->url(), server->url(u"/js/2"_s));
+    EXPECT_EQ(second->innerTextAt(indexOfTag(*second, u"P"_s)), u"二"_s);
+}
+
+TEST_F(WebBrowserTest, SendsTheGrabbersUserAgent)
+{
+    server->setPage(u"/agent"_s, "<p>agent</p>");
+    ASSERT_TRUE(load(u"/agent"_s));
+    const QList<qh::demo::HttpRequest> requests = server->requests(u"/agent"_s);
+    ASSERT_FALSE(requests.isEmpty());
+    EXPECT_EQ(requests.first().header("User-Agent"), qh::browser::defaultUserAgent().toUtf8());
+}
+
+} // namespace
