@@ -1,5 +1,6 @@
 #include "templates/selection.h"
 
+#include "templates/enginekey.h"
 #include "templates/messagesink.h"
 #include "templates/templatechooser.h"
 #include "templates/templatefile.h"
@@ -37,6 +38,7 @@ GrabParams SelectTemplate(const TemplateStore &store, const QString &head, Templ
     params.linkname = store.ReadTemplateParam(head, u"linkname"_s, name);
     params.sContentTagname = store.ReadTemplateParam(head, u"sContentTagname"_s, name);
     params.sTitleTagname = store.ReadTemplateParam(head, u"sTitleTagname"_s, name);
+    params.engine = engineOfValue(store.ReadTemplateParam(head, EngineKey.toString(), name));
     return params;
 }
 
