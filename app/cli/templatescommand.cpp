@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -26,9 +27,11 @@ const char Usage[] = "Usage: quillhaul-cli [--data-dir DIR] templates list\n"
                      "       quillhaul-cli [--data-dir DIR] templates import|export FILE\n"
                      "       quillhaul-cli [--data-dir DIR] templates define --name NAME [--url SAMPLE_URL]\n"
                      "           --linkname TEXT --title-index N --title-tag TAG --content-index N\n"
-                     "           --content-tag TAG --parent-index N\n"
+                     "           --content-tag TAG --parent-index N [--engine web|static]\n"
                      "  define replaces the values of an existing template, keeping its place and head;\n"
-                     "  a new template needs --url, whose site head it gets. Tags as the page has them (e.g. DIV).\n";
+                     "  a new template needs --url, whose site head it gets. Tags as the page has them (e.g. DIV).\n"
+                     "  --engine web reads the pages with scripts run; without --engine a new template is static\n"
+                     "  and an existing one keeps its engine.\n";
 
 // A usage problem, as opposed to an operation that failed.
 struct UsageError
@@ -152,13 +155,26 @@ int nonNegativeInteger(const QCommandLineParser &parser, const QString &option)
     return number;
 }
 
+// --engine as given; none when it is not.
+std::optional<templates::GrabEngine> engineOption(const QCommandLineParser &parser)
+{
+    if (!parser.isSet(u"engine"_s))
+        return std::nullopt;
+    const QString value = parser.value(u"engine"_s);
+    if (value == templates::WebEngineValue)
+        return templates::GrabEngine::Web;
+    if (value == templates::StaticEngineValue)
+        return templates::GrabEngine::Static;
+    throw UsageError{u"--engine must be web or static, not '%1'"_s.arg(value)};
+}
+
 // What the wizard's save does, without questions.
 int define(CliContext &context, const StoreFile &file)
 {
     QCommandLineParser parser;
     const QStringList required = {u"name"_s,          u"linkname"_s,    u"title-index"_s, u"title-tag"_s,
                                   u"content-index"_s, u"content-tag"_s, u"parent-index"_s};
-    for (const QString &option : required + QStringList{u"url"_s})
+    for (const QString &option : required + QStringList{u"url"_s, u"engine"_s})
         parser.addOption(QCommandLineOption(option, QString(), u"value"_s));
     if (!parser.parse(QStringList{u"define"_s} + context.args))
         throw UsageError{parser.errorText()};
@@ -174,6 +190,7 @@ int define(CliContext &context, const StoreFile &file)
     const int titleIndex = nonNegativeInteger(parser, u"title-index"_s);
     const int contentIndex = nonNegativeInteger(parser, u"content-index"_s);
     const int parentIndex = nonNegativeInteger(parser, u"parent-index"_s);
+    const std::optional<templates::GrabEngine> engine = engineOption(parser);
 
     TemplateStore store = file.load();
     QString head;
@@ -191,6 +208,7 @@ int define(CliContext &context, const StoreFile &file)
     values.iparentindex = parentIndex;
     values.sContentTagname = parser.value(u"content-tag"_s);
     values.sTitleTagname = parser.value(u"title-tag"_s);
+    values.engine = engine.value_or(templates::engineOfTemplate(store, name));
     templates::storeTemplateValues(store, name, head, values);
     file.save(store);
     return ExitOk;

@@ -95,12 +95,47 @@ TEST_F(CliTemplatesTest, RedefineKeepsPlaceAndHead)
     EXPECT_TRUE(run({u"templates"_s, u"show"_s, u"b"_s}).out.contains(u"linkname=\nititleindex=8"_s));
 }
 
+// --engine web marks a template for the web engine and show prints the key; a redefinition without --engine keeps
+// the engine, --engine static turns it back, and a static template made without --engine has no such line at all.
+TEST_F(CliTemplatesTest, DefineChoosesTheEngine)
+{
+    const auto defineWith = [this](const QStringList &extra) {
+        return run(QStringList{u"templates"_s, u"define"_s, u"--name"_s, u"s"_s, u"--url"_s, u"http://s.cn/1"_s,
+                               u"--linkname"_s, u"next"_s, u"--title-index"_s, u"1"_s, u"--title-tag"_s, u"H1"_s,
+                               u"--content-index"_s, u"2"_s, u"--content-tag"_s, u"DIV"_s, u"--parent-index"_s,
+                               u"1"_s} +
+                   extra);
+    };
+    const auto engineLines = [this] {
+        const QStringList lines = run({u"templates"_s, u"show"_s, u"s"_s}).out.split(u'\n');
+        return lines.filter(u"sEngine"_s);
+    };
+    const struct
+    {
+        QStringList extra;
+        QStringList shown;
+    } steps[] = {
+        {{u"--engine"_s, u"web"_s}, {u"sEngine=web"_s}},       {{}, {u"sEngine=web"_s}},
+        {{u"--engine"_s, u"static"_s}, {u"sEngine=static"_s}}, {{}, {u"sEngine=static"_s}},
+        {{u"--engine"_s, u"web"_s}, {u"sEngine=web"_s}},
+    };
+    for (const auto &step : steps) {
+        const CliResult result = defineWith(step.extra);
+        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+        EXPECT_EQ(engineLines(), step.shown) << step.extra.join(u' ').toStdString();
+    }
+    EXPECT_TRUE(run({u"templates"_s, u"show"_s, u"s"_s}).out.endsWith(u"sTitleTagname=H1\nsEngine=web\n"_s));
+
+    ASSERT_EQ(define(u"plain"_s, u"http://p.cn/1"_s, u"1"_s).status, 0);
+    EXPECT_FALSE(run({u"templates"_s, u"show"_s, u"plain"_s}).out.contains(u"sEngine"_s));
+}
+
 // Bad command lines are usage errors (2) and change nothing; an empty name is the wizard's refusal (1).
 TEST_F(CliTemplatesTest, RejectsBadCommandLines)
 {
     ASSERT_EQ(define(u"a"_s, u"http://a.cn/1"_s, u"1"_s).status, 0);
     const QByteArray before = bytes(templateFile());
-    const QList<QStringList> usageErrors = {
+    QList<QStringList> usageErrors = {
         {u"templates"_s},
         {u"templates"_s, u"frobnicate"_s},
         {u"templates"_s, u"show"_s},
@@ -113,6 +148,11 @@ TEST_F(CliTemplatesTest, RejectsBadCommandLines)
          u"--title-tag"_s, u"H1"_s, u"--content-index"_s, u"2"_s, u"--content-tag"_s, u"DIV"_s, u"--parent-index"_s,
          u"1"_s},
     };
+    for (const QString &engine : {u"chromium"_s, u"Web"_s, u""_s}) {
+        usageErrors.append({u"templates"_s, u"define"_s, u"--name"_s, u"a"_s, u"--linkname"_s, u"x"_s,
+                            u"--title-index"_s, u"1"_s, u"--title-tag"_s, u"H1"_s, u"--content-index"_s, u"2"_s,
+                            u"--content-tag"_s, u"DIV"_s, u"--parent-index"_s, u"1"_s, u"--engine"_s, engine});
+    }
     for (const QStringList &args : usageErrors)
         EXPECT_EQ(run(args).status, 2) << args.join(u' ').toStdString();
     EXPECT_EQ(define(u"new"_s, u"ftp://a.cn/1"_s, u"1"_s).status, 2);
