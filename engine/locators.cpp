@@ -63,6 +63,12 @@ protected:
 
     bool isSettled() const override { return m_stayed; }
 
+    void rewind() override
+    {
+        m_position = m_recorded;
+        m_stayed = false;
+    }
+
 private:
     qint64 m_recorded;
     qint64 m_position;
@@ -141,6 +147,13 @@ protected:
 
     bool isSettled() const override { return m_scannedAll; }
 
+    void rewind() override
+    {
+        m_position = 0;
+        m_misses = 0;
+        m_scannedAll = false;
+    }
+
 private:
     QString m_linkname;
     int m_position = 0;
@@ -195,6 +208,9 @@ LocatorSearch::LocatorSearch(std::shared_ptr<const Document> document, const Sto
             QMetaObject::invokeMethod(context, std::move(step), Qt::QueuedConnection);
         };
     }
+    m_livePoll.setSingleShot(true);
+    m_livePoll.setInterval(qMax(config.livePollMs, 0));
+    connect(&m_livePoll, &QTimer::timeout, this, [this] { step(); });
     m_refreshGuard.setSingleShot(true);
     connect(&m_refreshGuard, &QTimer::timeout, this, [this] {
         if (m_state == State::Running && m_awaitingRefresh)
@@ -229,6 +245,7 @@ void LocatorSearch::abort()
 {
     m_state = State::Done;
     m_refreshGuard.stop();
+    m_livePoll.stop();
 }
 
 void LocatorSearch::scheduleStep()
@@ -303,8 +320,13 @@ void LocatorSearch::onRefreshed()
         finish({});
         return;
     }
-    if (!probeOnce())
-        scheduleStep();
+    // One whole pass over the state just read; it cannot change until the next refresh.
+    rewind();
+    do {
+        if (probeOnce())
+            return; // the search may be gone already
+    } while (!isSettled());
+    m_livePoll.start();
 }
 
 // Returns true when the search has finished; the search may then be gone already.
@@ -335,6 +357,7 @@ void LocatorSearch::finish(const QString &result)
 {
     m_state = State::Done;
     m_refreshGuard.stop();
+    m_livePoll.stop();
     // Last statement: a receiver may delete this search.
     Q_EMIT finished(result);
 }

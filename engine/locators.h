@@ -35,6 +35,9 @@ struct LocatorConfig
     // so that scanning a large page never holds up the window for long.
     int maxProbesPerSlice = 4096;
     int maxSliceMs = 5;
+    // A live document is read again this long after a pass over it found nothing (its scripts may still be
+    // adding the element).
+    int livePollMs = 100;
 };
 
 // The next probe position of a title or text search after the element at current was rejected: r, r-1, r+1, r-2,
@@ -54,7 +57,10 @@ QString HrefOf(const browser::Element &element);
 // give an empty result.
 //
 // On a document that cannot change, a search whose outcome is settled ends at once with the empty result it would
-// otherwise give at the time limit. A live document is refreshed before every probe, one probe per turn.
+// otherwise give at the time limit. A live document is searched in passes: it is refreshed, then probed from the
+// first probe position on until a pass over that state is settled; a fruitless pass is followed by another after
+// a pause, until the time limit. So an element that the page's scripts add late is found wherever it lands within
+// the search's reach, as in a page that had it from the start.
 //
 // The search keeps the document alive; the stop flag and the clock must outlive it. Deleting the search at any time,
 // also from a slot connected to finished, cancels it quietly, as abort() does.
@@ -93,6 +99,8 @@ protected:
     virtual std::optional<QString> probe(const browser::Document &document) = 0;
     // True when probing an unchanging document again can no longer find anything.
     virtual bool isSettled() const = 0;
+    // Goes back to the first probe position, for a new pass over a live document.
+    virtual void rewind() = 0;
 
 private:
     enum class State
@@ -127,6 +135,8 @@ private:
     QString m_errorMessage;
     // Ends the search if a live document never answers a refresh.
     QTimer m_refreshGuard;
+    // The pause between two passes over a live document.
+    QTimer m_livePoll;
 };
 
 // The title: the innerText of the element at ititleindex or near it whose tag is sTitleTagname.
