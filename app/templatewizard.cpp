@@ -8,6 +8,14 @@
 #include "templates/templatestore.h"
 
 #include <QFileInfo>
+#include <QPointer>
+
+#ifdef QH_HAVE_WEBENGINE
+#include "browser/webbrowser.h"
+
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#endif
 
 #include <map>
 #include <mutex>
@@ -58,6 +66,9 @@ TemplateWizard::TemplateWizard(TemplateWizardUi &ui, QString templateFile, QObje
     m_settle.setSingleShot(true);
     m_settle.setInterval(DefaultSettleDelay);
     connect(&m_settle, &QTimer::timeout, this, &TemplateWizard::onSettled);
+#ifdef QH_HAVE_WEBENGINE
+    m_view.scriptsAvailable = true;
+#endif
 }
 
 TemplateWizard::~TemplateWizard() = default;
@@ -91,6 +102,10 @@ void TemplateWizard::FormShow()
     // The grabber's request puts its page into the address box; a new definition starts from an empty one.
     if (m_redefineIndex == 0)
         m_address.clear();
+    // A new definition starts with the static engine; a redefinition with the template's, once the store is read.
+    if (m_redefineIndex == 0)
+        setEngine(templates::GrabEngine::Static);
+    m_engineFromTemplate = m_redefineIndex > 0;
     m_view.beginEnabled = false;
     m_view.beginCaption = wizardtext::BeginCaption;
     m_view.saveEnabled = false;
@@ -105,9 +120,15 @@ void TemplateWizard::FormActivate()
     changed();
     if (!templateFileExists())
         return;
-    fillList(templates::LoadTemplateFile(m_templateFile));
+    const templates::TemplateStore store = templates::LoadTemplateFile(m_templateFile);
+    fillList(store);
     if (m_redefineIndex > 0)
         Q_EMIT selectListRow(m_redefineIndex - 1);
+    // Later activations (after a message box, say) keep what the user chose.
+    if (m_engineFromTemplate && m_redefineIndex > 0) {
+        m_engineFromTemplate = false;
+        setEngine(templates::engineOfTemplate(store, m_listNames.value(m_redefineIndex - 1)));
+    }
 }
 
 void TemplateWizard::FormClose()
@@ -115,9 +136,23 @@ void TemplateWizard::FormClose()
     // However the window closes, a running definition ends as "关闭窗口" ends it.
     m_settle.stop();
     m_browser->stop();
+#ifdef QH_HAVE_WEBENGINE
+    // A closed window runs no page scripts: the web browser goes, and the next web load makes a new one.
+    if (m_webBrowser) {
+        m_ui.showWebPage(nullptr);
+        m_webBrowser->disconnect(this);
+        m_webBrowser->page()->disconnect(this);
+        m_webBrowser->stop();
+        m_webBrowser->deleteLater();
+        m_webBrowser = nullptr;
+    }
+#endif
     m_state = wizardstate::Aborted;
     m_question.reset();
     m_view.questionVisible = false;
+    // The next opening starts without a page, whichever engine it uses.
+    m_document.reset();
+    m_readingClick = false;
     m_redefineIndex = 0;
     changed();
 }
@@ -134,18 +169,132 @@ void TemplateWizard::BBtnGoClick()
     m_view.questionVisible = false;
     m_view.beginEnabled = false;
     m_document.reset();
+    m_readingClick = false;
+    m_followingPageLoad = false;
     {
         const std::lock_guard lock(m_pageCapture->mutex);
         m_pageCapture->sources.clear();
     }
     m_settle.stop();
     setHelp(wizardtext::Loading);
+#ifdef QH_HAVE_WEBENGINE
+    if (webMode()) {
+        ensureWebBrowser();
+        m_webBrowser->Navigate(QUrl(m_address));
+        return;
+    }
+#endif
     m_browser->Navigate(QUrl(m_address));
+}
+
+void TemplateWizard::CBoxScriptClick(bool checked)
+{
+    const templates::GrabEngine engine = checked ? templates::GrabEngine::Web : templates::GrabEngine::Static;
+    if (!m_view.scriptsAvailable || m_values.engine == engine) {
+        changed(); // the box shows the wizard's state again
+        return;
+    }
+    // Positions recorded in one engine's document mean nothing in the other's.
+    const bool hadPage = m_document || m_state == wizardstate::Loading;
+    m_view.saveEnabled = false;
+    setEngine(engine);
+    if (hadPage && isWebAddress(m_address)) {
+        BBtnGoClick();
+        return;
+    }
+    // Nothing loaded: no sequence can run without a page.
+    m_state.clear();
+    m_question.reset();
+    m_view.questionVisible = false;
+    m_view.beginEnabled = false;
+    setHelp(wizardtext::StartHelp);
+}
+
+void TemplateWizard::setEngine(templates::GrabEngine engine)
+{
+    const bool web = engine == templates::GrabEngine::Web && m_view.scriptsAvailable;
+    m_values.engine = web ? templates::GrabEngine::Web : templates::GrabEngine::Static;
+    if (m_view.scriptsNeeded == web)
+        return;
+    m_view.scriptsNeeded = web;
+#ifdef QH_HAVE_WEBENGINE
+    if (!web && m_webBrowser) {
+        m_webBrowser->stop();
+        m_ui.showWebPage(nullptr);
+    }
+#endif
+    if (!web)
+        m_browser->stop();
+    m_document.reset();
+    m_readingClick = false;
+    changed();
+}
+
+void TemplateWizard::ensureWebBrowser()
+{
+#ifdef QH_HAVE_WEBENGINE
+    if (m_webBrowser)
+        return;
+    m_webBrowser = new browser::WebBrowser(this);
+    connect(m_webBrowser, &browser::Browser::loadFinished, this, &TemplateWizard::onWebLoaded);
+    connect(m_webBrowser->page(), &QWebEnginePage::loadingChanged, this, &TemplateWizard::onWebLoading);
+#endif
+}
+
+void TemplateWizard::onWebLoaded(bool ok)
+{
+#ifdef QH_HAVE_WEBENGINE
+    if (m_state != wizardstate::Loading || !webMode())
+        return;
+    if (!ok) {
+        setHelp(wizardtext::StartHelp);
+        m_ui.ShowMsg(m_webBrowser->lastError().message);
+        return;
+    }
+    m_document = m_webBrowser->GetHtmlDocument();
+    // The page is complete and the view shows it as it is: no second load to wait for.
+    m_ui.showWebPage(m_webBrowser->page());
+    setHelp(QString());
+    m_settle.start();
+#else
+    Q_UNUSED(ok);
+#endif
+}
+
+// A load the live page starts by itself (a followed link, a script) leaves the recorded document behind. Nothing is
+// captured while it runs; once it has ended its address is loaded again as if it had been typed, as a followed link
+// is in the static view. (Asking the browser for it while the page's own load runs would not be seen to start.)
+void TemplateWizard::onWebLoading(const QWebEngineLoadingInfo &info)
+{
+#ifdef QH_HAVE_WEBENGINE
+    // Our own Navigate is loading until loadFinished.
+    if (!webMode() || m_webBrowser->ReadyState() == browser::Browser::State::Loading)
+        return;
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        m_state = wizardstate::Loading;
+        m_question.reset();
+        m_view.questionVisible = false;
+        m_view.beginEnabled = false;
+        m_document.reset();
+        m_readingClick = false;
+        m_settle.stop();
+        m_followingPageLoad = true;
+        m_address = info.url().toString();
+        setHelp(wizardtext::Loading);
+        return;
+    }
+    if (m_followingPageLoad && m_state == wizardstate::Loading) {
+        m_followingPageLoad = false;
+        BBtnGoClick();
+    }
+#else
+    Q_UNUSED(info);
+#endif
 }
 
 void TemplateWizard::onStaticLoaded(bool ok)
 {
-    if (m_state != wizardstate::Loading)
+    if (m_state != wizardstate::Loading || webMode())
         return;
     if (!ok) {
         setHelp(wizardtext::StartHelp);
@@ -164,7 +313,8 @@ void TemplateWizard::onStaticLoaded(bool ok)
 
 void TemplateWizard::pageShown(bool ok)
 {
-    if (m_state != wizardstate::Loading || !m_document)
+    // A live page is shown once it is complete; the view's own loads of it say nothing more.
+    if (m_state != wizardstate::Loading || !m_document || webMode())
         return;
     if (!ok) {
         m_document.reset();
@@ -196,13 +346,35 @@ void TemplateWizard::BBtnBeginClick()
 void TemplateWizard::elementClicked(int sourceIndex, const QString &viewTagName)
 {
     // Clicks while a question is open are ignored, so one answer belongs to one element.
-    if (!capturesClicks() || m_question)
+    if (!capturesClicks() || m_question || m_readingClick)
         return;
+    if (!m_document) {
+        resolveClick(-1, viewTagName);
+        return;
+    }
+    // A live page may have gone on since it was read: it is read again, so the values are what the view shows
+    // now. A static document answers at once.
+    m_readingClick = true;
+    const std::shared_ptr<const browser::Document> document = m_document;
+    const QString state = m_state;
+    document->refresh([self = QPointer<TemplateWizard>(this), document, state, sourceIndex, viewTagName] {
+        // Whoever replaced the document has also dropped the click.
+        if (!self || self->m_document != document)
+            return;
+        self->m_readingClick = false;
+        if (self->m_state == state)
+            self->resolveClick(sourceIndex, viewTagName);
+    });
+}
+
+void TemplateWizard::resolveClick(int sourceIndex, const QString &viewTagName)
+{
     if (!m_document)
         sourceIndex = -1;
     if (sourceIndex >= 0 && (sourceIndex >= m_document->elementCount() ||
                              m_document->tagNameAt(sourceIndex).compare(viewTagName, Qt::CaseInsensitive) != 0)) {
-        // The view built another tree than the grabber will: a position recorded here would point elsewhere.
+        // The view built another tree than the grabber will (or the live page changed between the click and its
+        // reading): a position recorded here would point elsewhere.
         m_ui.ShowMsg(wizardtext::Mismatch);
         return;
     }

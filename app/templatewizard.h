@@ -14,9 +14,13 @@
 #include <memory>
 #include <optional>
 
+class QWebEnginePage;
+class QWebEngineLoadingInfo;
+
 namespace qh::browser {
 class StaticBrowser;
-}
+class WebBrowser;
+} // namespace qh::browser
 
 namespace qh::app {
 
@@ -36,6 +40,9 @@ public:
     // Shows html (the page text exactly as the static engine decoded it) with base as its address; the window
     // calls TemplateWizard::pageShown when the view has it.
     virtual void showPage(const QString &html, const QUrl &base) = 0;
+    // Shows the web engine's live page itself, already loaded; null puts the view back on its own page. The
+    // wizard's web browser keeps owning the page.
+    virtual void showWebPage(QWebEnginePage *page) = 0;
 };
 
 // Texts of the wizard.
@@ -93,6 +100,8 @@ struct WizardView
     QString beginCaption = wizardtext::BeginCaption;
     bool saveEnabled = false;
     bool listEnabled = true;
+    bool scriptsNeeded = false;    // "网页需要脚本": the template reads its pages with the web engine
+    bool scriptsAvailable = false; // this build has the web engine
 };
 
 // The template definition wizard without its widgets: the states, prompts and captures of a definition, the save
@@ -100,6 +109,9 @@ struct WizardView
 // answer), never by waiting, so nothing here runs a nested event loop. The page is fetched by the static engine it
 // owns, so the values recorded are what the grabber will read; the window shows the same text in its view and
 // reports clicks as positions in that view's list of all elements.
+//
+// With "网页需要脚本" checked the template is a web one: the page is loaded by a web browser of the wizard's own,
+// the view shows that very page with its scripts run, and a click's position is read from the live page.
 //
 // Operations that touch "system.tpe" throw qh::Error when it cannot be read or written; the operation then ends.
 class TemplateWizard : public QObject
@@ -120,6 +132,9 @@ public:
     // The pause between the view having the page and "开始定义" being enabled.
     void setSettleDelay(std::chrono::milliseconds delay) { m_settle.setInterval(delay); }
     browser::StaticBrowser &staticBrowser() { return *m_browser; }
+    // The web browser, made by the first load with "网页需要脚本" checked (Chromium is slow to start) and dropped
+    // when the window closes; null before and after.
+    browser::WebBrowser *webBrowser() const { return m_webBrowser; }
 
     const WizardView &view() const { return m_view; }
     const QString &WizardState() const { return m_state; }
@@ -136,6 +151,8 @@ public:
     void FormActivate();
     void FormClose();
     void BBtnGoClick();
+    // "网页需要脚本" changed. A definition under way ends, and a page loaded in the other engine is loaded again.
+    void CBoxScriptClick(bool checked);
     void BBtnBeginClick();
     void BBtnYesClick();
     void BBtnNoClick();
@@ -164,7 +181,13 @@ private:
         Title,
         Content
     };
+    bool webMode() const { return m_view.scriptsNeeded; }
+    void setEngine(templates::GrabEngine engine);
+    void ensureWebBrowser();
     void onStaticLoaded(bool ok);
+    void onWebLoaded(bool ok);
+    void onWebLoading(const QWebEngineLoadingInfo &info);
+    void resolveClick(int sourceIndex, const QString &viewTagName);
     void onSettled();
     void setHelp(const QString &text);
     void changed() { Q_EMIT viewChanged(); }
@@ -181,6 +204,7 @@ private:
     TemplateWizardUi &m_ui;
     const QString m_templateFile;
     browser::StaticBrowser *m_browser;
+    browser::WebBrowser *m_webBrowser = nullptr;
     std::shared_ptr<PageCapture> m_pageCapture;
     std::shared_ptr<const browser::Document> m_document;
     QTimer m_settle;
@@ -196,6 +220,12 @@ private:
     // The open confirmation question: what is being captured and the candidate element.
     std::optional<Capture> m_question;
     int m_candidate = -1;
+    // A click on a live page waits for the page to be read again; further clicks wait for that.
+    bool m_readingClick = false;
+    // The live page went to another page by itself; it is loaded again once that load has ended.
+    bool m_followingPageLoad = false;
+    // Set on showing in redefine mode: the box takes the template's engine once the store is read.
+    bool m_engineFromTemplate = false;
 };
 
 } // namespace qh::app

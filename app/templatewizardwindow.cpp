@@ -3,6 +3,7 @@
 #include "app/wizardpageview.h"
 #include "common/error.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -53,7 +54,11 @@ TFrmTemplate::TFrmTemplate(WizardDialogs &dialogs, const QString &templateFile, 
     syncView();
 }
 
-TFrmTemplate::~TFrmTemplate() = default;
+TFrmTemplate::~TFrmTemplate()
+{
+    // The wizard and its web browser go first among the children: the view lets go of the browser's page now.
+    m_Ewb1->showLivePage(nullptr);
+}
 
 void TFrmTemplate::buildControls()
 {
@@ -77,12 +82,16 @@ void TFrmTemplate::buildControls()
     m_EdtAddr = new QLineEdit(this);
     m_EdtAddr->setObjectName(u"EdtAddr"_s);
     m_BBtnGo = makeButton(u"转到"_s, u"BBtnGo"_s, this);
+    m_CBoxScript = new QCheckBox(u"网页需要脚本"_s, this);
+    m_CBoxScript->setObjectName(u"CBoxScript"_s);
+    m_CBoxScript->setToolTip(u"网页的文章标题、内容或下一页链接由脚本生成时勾选：网页将运行脚本后再读取。"_s);
     m_BBtnBegin = makeButton(wizardtext::BeginCaption, u"BBtnBegin"_s, this);
     m_BBtnSave = makeButton(u"保存模板"_s, u"BBtnSave"_s, this);
     m_BBtnClose = makeButton(u"关闭窗口"_s, u"BBtnClose"_s, this);
     auto *addressRow = new QHBoxLayout;
     addressRow->addWidget(new QLabel(u"输入网址："_s, this));
     addressRow->addWidget(m_EdtAddr, 1);
+    addressRow->addWidget(m_CBoxScript);
     for (QPushButton *button : {m_BBtnGo, m_BBtnBegin, m_BBtnSave, m_BBtnClose})
         addressRow->addWidget(button);
 
@@ -132,6 +141,8 @@ void TFrmTemplate::buildControls()
 
     connect(m_EdtAddr, &QLineEdit::textEdited, m_wizard, &TemplateWizard::setAddress);
     connect(m_BBtnGo, &QPushButton::clicked, this, [this] { guarded([this] { m_wizard->BBtnGoClick(); }); });
+    connect(m_CBoxScript, &QCheckBox::clicked, this,
+            [this](bool checked) { guarded([this, checked] { m_wizard->CBoxScriptClick(checked); }); });
     connect(m_BBtnBegin, &QPushButton::clicked, m_wizard, &TemplateWizard::BBtnBeginClick);
     connect(m_BBtnSave, &QPushButton::clicked, this, [this] { guarded([this] { m_wizard->BBtnSaveClick(); }); });
     connect(m_BBtnClose, &QPushButton::clicked, this, &QDialog::close);
@@ -167,6 +178,8 @@ void TFrmTemplate::syncView()
     m_BBtnBegin->setText(view.beginCaption);
     m_BBtnSave->setEnabled(view.saveEnabled);
     m_LVTemplate->setEnabled(view.listEnabled);
+    m_CBoxScript->setChecked(view.scriptsNeeded);
+    m_CBoxScript->setEnabled(view.scriptsAvailable);
 }
 
 void TFrmTemplate::syncList()
@@ -208,6 +221,11 @@ void TFrmTemplate::showPage(const QString &html, const QUrl &base)
     m_dialogs.ShowMsg(TooLargeMessage);
     // Told from the event loop: the wizard is still inside its own load notice.
     QTimer::singleShot(0, m_wizard, [wizard = m_wizard] { wizard->pageShown(false); });
+}
+
+void TFrmTemplate::showWebPage(QWebEnginePage *page)
+{
+    m_Ewb1->showLivePage(page);
 }
 
 void TFrmTemplate::Timer1Timer()

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -51,6 +52,7 @@ private:
     QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) override;
     bool askYesNo(const QString &caption, const QString &text) override { return m_dialogs.askYesNo(caption, text); }
     void showPage(const QString &html, const QUrl &base) override;
+    void showWebPage(QWebEnginePage *page) override;
 
     void buildControls();
     void syncView();
@@ -70,6 +72,7 @@ private:
     QPushButton *m_BtnCancel = nullptr;
     QLineEdit *m_EdtAddr = nullptr;
     QPushButton *m_BBtnGo = nullptr;
+    QCheckBox *m_CBoxScript = nullptr;
     QPushButton *m_BBtnBegin = nullptr;
     QPushButton *m_BBtnSave = nullptr;
     QPushButton *m_BBtnClose = nullptr;

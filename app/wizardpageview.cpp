@@ -48,13 +48,12 @@ private:
 
 } // namespace
 
-WizardPageView::WizardPageView(QWidget *parent) : QWebEngineView(parent)
+WizardPageView::WizardPageView(QWidget *parent) : QWebEngineView(parent), m_ownPage(new WizardPage(this))
 {
-    auto *page = new WizardPage(this);
-    page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-    page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    page->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, true);
-    setPage(page);
+    m_ownPage->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    m_ownPage->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    m_ownPage->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, true);
+    setPage(m_ownPage);
     connect(this, &QWebEngineView::loadStarted, this, &WizardPageView::watchFocusProxy);
     connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
         watchFocusProxy();
@@ -67,8 +66,19 @@ bool WizardPageView::showHtml(const QString &html, const QUrl &base)
     const QByteArray bytes = html.toUtf8();
     if (bytes.toPercentEncoding().size() + HtmlMimeType.size() + 6 > MaxDataUrlChars)
         return false;
+    showLivePage(nullptr);
     setContent(bytes, QString::fromLatin1(HtmlMimeType), base);
     return true;
+}
+
+void WizardPageView::showLivePage(QWebEnginePage *page)
+{
+    QWebEnginePage *shown = page ? page : m_ownPage;
+    if (this->page() == shown)
+        return;
+    setPage(shown);
+    // A page that was shown before brings its render widget along; a new one makes it later, at its next load.
+    watchFocusProxy();
 }
 
 // The render widget behind the view comes and goes with loads; the filter follows it.

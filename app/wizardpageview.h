@@ -7,10 +7,11 @@
 
 namespace qh::app {
 
-// The wizard's page view (Ewb1) on Qt WebEngine. It shows the text the static engine decoded, with scripts off
-// and the page's own address as base, so Chromium builds the element tree the grabber reads. While the wizard
-// captures, each left-button release is taken before the page sees it (so a link is not followed) and the element
-// under it is looked up in a script world of our own, which runs even though the page's scripts are off.
+// The wizard's page view (Ewb1) on Qt WebEngine. For a static template it shows, on a page of its own, the text the
+// static engine decoded, with scripts off and the page's own address as base, so Chromium builds the element tree
+// the grabber reads. For a web template it shows the web engine's live page itself. While the wizard captures,
+// each left-button release is taken before the page sees it (so a link is not followed) and the element under it
+// is looked up by a script of our own, which runs even though a static page's scripts are off.
 class WizardPageView : public QWebEngineView
 {
     Q_OBJECT
@@ -20,6 +21,8 @@ public:
 
     // Shows html with base as its address. False, with nothing loaded, when the page is too large for the view.
     bool showHtml(const QString &html, const QUrl &base);
+    // Shows page, which its owner keeps and has loaded; null goes back to the view's own page.
+    void showLivePage(QWebEnginePage *page);
     // Asked at each left-button release: true takes it from the page.
     void setCapturing(std::function<bool()> capturing) { m_capturing = std::move(capturing); }
     // The script that gives the element at a point of the view as [index in getElementsByTagName('*'), tagName].
@@ -41,6 +44,8 @@ private:
 
     std::function<bool()> m_capturing;
     QPointer<QWidget> m_watched;
+    // The static page. Set with setPage, so the view never deletes it when it shows a live page instead.
+    QWebEnginePage *m_ownPage;
 };
 
 } // namespace qh::app

@@ -72,7 +72,9 @@ public:
     {
         shownHtml = html;
         shownBase = base;
+        shownWebPage = nullptr;
     }
+    void showWebPage(QWebEnginePage *page) override { shownWebPage = page; }
 
     QStringList messages;
     QStringList inputs;
@@ -81,6 +83,7 @@ public:
     bool yesAnswer = true;
     QString shownHtml;
     QUrl shownBase;
+    QWebEnginePage *shownWebPage = nullptr;
 };
 
 bool waitFor(const std::function<bool()> &condition)
@@ -603,16 +606,69 @@ TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
     EXPECT_EQ(chooser.count(), 2); // "自动" and 丙
 }
 
+#ifndef QH_HAVE_WEBENGINE
+// Without the web engine the box stays unchecked and unavailable, and templates are made for the static engine.
+TEST_F(WizardTest, ScriptsBoxNeedsTheWebEngine)
+{
+    EXPECT_FALSE(wizard.view().scriptsAvailable);
+    wizard.CBoxScriptClick(true);
+    EXPECT_FALSE(wizard.view().scriptsNeeded);
+    EXPECT_EQ(wizard.values().engine, templates::GrabEngine::Static);
+}
+#endif
+
 #ifdef QH_HAVE_WEBENGINE
+
+// The "网页需要脚本" box: a new definition starts unchecked; a redefinition opens with the template's engine and keeps
+// the user's choice over later activations; a web template redefined with the box unchecked is saved as static.
+// Nothing of this starts the web engine: only a load with the box checked does.
+TEST_F(WizardTest, ScriptsBoxFollowsTheTemplatesEngine)
+{
+    saveStore({u"甲"_s, u"乙"_s});
+    {
+        templates::TemplateStore store = savedStore();
+        store.WriteTemplateParam(u"乙"_s, QString(), u"sEngine"_s, u"web"_s);
+        templates::SaveTemplateFile(templateFile(), store);
+    }
+    const struct
+    {
+        int redefineIndex;
+        bool checked;
+    } openings[] = {{2, true}, {1, false}, {0, false}, {2, true}};
+    for (const auto &opening : openings) {
+        wizard.setRedefineIndex(opening.redefineIndex);
+        wizard.FormShow();
+        wizard.FormActivate();
+        EXPECT_EQ(wizard.view().scriptsNeeded, opening.checked) << opening.redefineIndex;
+        EXPECT_EQ(wizard.values().engine, opening.checked ? templates::GrabEngine::Web : templates::GrabEngine::Static);
+        wizard.FormClose();
+    }
+
+    wizard.setRedefineIndex(2);
+    wizard.FormShow();
+    wizard.FormActivate();
+    ASSERT_TRUE(wizard.view().scriptsNeeded);
+    wizard.CBoxScriptClick(false);
+    wizard.FormActivate();
+    EXPECT_FALSE(wizard.view().scriptsNeeded);
+    defineAll();
+    wizard.BBtnSaveClick();
+    EXPECT_EQ(savedValue(u"乙"_s, u"sEngine"_s), u"static"_s);
+    EXPECT_EQ(savedValue(u"乙"_s, u"icontentindex"_s), QString::number(Td));
+    EXPECT_FALSE(savedStore().recordOf(u"甲"_s).join(u'\n').contains(u"sEngine"_s));
+    EXPECT_EQ(wizard.webBrowser(), nullptr);
+}
 
 #include "app/mainwindow.h"
 #include "app/templatewizardwindow.h"
 #include "app/wizardpageview.h"
 #include "browser/htmlparser.h"
+#include "browser/webbrowser.h"
 #include "common/datafolder.h"
 #include "demo/samplebook.h"
 #include "settings/appsettings.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -897,6 +953,152 @@ TEST(MainWindowWizardTest, RedefinitionRequestOpensTheWizard)
     EXPECT_EQ(w.templateWizard()->wizard().RedefineIndex(), 0);
     EXPECT_EQ(w.store().ListTemplateNames(false), (QStringList{u"甲"_s, u"乙"_s, u"丙"_s}));
     EXPECT_EQ(w.chooser().currentText(), u"乙"_s);
+}
+
+namespace {
+
+// A page whose title, text and next link exist only once its script has run; a moment later the script also
+// rewrites the title, as pages that fill themselves in from later requests do.
+const QByteArray ScriptedPage =
+    "<html><head><title>s</title></head><body><div id=box></div><script>"
+    "document.getElementById('box').innerHTML = '<h1 id=t>第一章 脚本</h1><div id=c><span>脚本写的正文</span></div>'"
+    " + '<p><a href=/scripted2 id=n><font>下一页</font></a></p>';"
+    "setTimeout(function () { document.getElementById('t').textContent = '第一章 脚本完';"
+    " document.body.setAttribute('data-done', '1'); }, 150);"
+    "</script></body></html>";
+
+// Runs script in page's own world and returns its value.
+QVariant runInPage(QWebEnginePage *page, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant &value) {
+        result = value;
+        done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
+    return result;
+}
+
+// The position of selector's element in the live page's list of all elements, as the view reports a click on it.
+int liveIndexOf(QWebEnginePage *page, const QString &selector)
+{
+    return runInPage(page, uR"(Array.prototype.indexOf.call(document.getElementsByTagName('*'),
+        document.querySelector('%1')))"_s.arg(selector))
+        .toInt();
+}
+
+} // namespace
+
+// With the box checked the wizard loads the page with its web browser and shows that very page; the values are read
+// from the live page at the time of the click, positions that the static engine's document does not have, and the
+// template is saved with sEngine=web. A page that moves on by itself is followed. Unchecking loads the page again
+// through the static engine; closing drops the web browser.
+TEST_F(WizardTest, WebTemplateIsReadFromTheLivePage)
+{
+    server.setPage(u"/scripted"_s, ScriptedPage);
+    wizard.CBoxScriptClick(true);
+    ASSERT_TRUE(wizard.view().scriptsNeeded);
+    EXPECT_EQ(wizard.webBrowser(), nullptr);
+    wizard.setAddress(server.url(u"/scripted"_s).toString());
+    wizard.BBtnGoClick();
+    ASSERT_TRUE(waitFor([&] { return wizard.view().beginEnabled; })) << ui.messages.join(u'|').toStdString();
+    ASSERT_NE(wizard.webBrowser(), nullptr);
+    QWebEnginePage *page = wizard.webBrowser()->page();
+    EXPECT_EQ(ui.shownWebPage, page);
+    EXPECT_TRUE(ui.shownHtml.isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runInPage(page, u"document.body.getAttribute('data-done')"_s) == u"1"_s; },
+                                10'000));
+
+    const int title = liveIndexOf(page, u"#t"_s);
+    const int span = liveIndexOf(page, u"#c span"_s);
+    const int content = liveIndexOf(page, u"#c"_s);
+    const int font = liveIndexOf(page, u"#n font"_s);
+    wizard.BBtnBeginClick();
+    wizard.elementClicked(title, u"H1"_s);
+    ASSERT_TRUE(waitFor([&] { return wizard.view().questionVisible; })) << ui.messages.join(u'|').toStdString();
+    EXPECT_EQ(wizard.view().titleText, u"第一章 脚本完"_s);
+    wizard.BBtnYesClick();
+    wizard.elementClicked(span, u"SPAN"_s);
+    ASSERT_TRUE(waitFor([&] { return wizard.view().questionVisible; }));
+    wizard.BBtnNoClick();
+    EXPECT_EQ(wizard.view().contentText, u"脚本写的正文"_s);
+    wizard.BBtnYesClick();
+    wizard.elementClicked(font, u"FONT"_s);
+    ASSERT_TRUE(waitFor([&] { return wizard.WizardState() == state::Save; }));
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(u'|').toStdString();
+
+    ui.nameAnswer = u"脚本站"_s;
+    wizard.BBtnSaveClick();
+    const QStringList record = savedStore().recordOf(u"脚本站"_s);
+    EXPECT_EQ(record.mid(3),
+              (QStringList{u"linkname=<font>下一页</font>"_s, u"ititleindex=%1"_s.arg(title),
+                           u"icontentindex=%1"_s.arg(content), u"iparentindex=%1"_s.arg(liveIndexOf(page, u"#box"_s)),
+                           u"sContentTagname=DIV"_s, u"sTitleTagname=H1"_s, u"sEngine=web"_s}));
+    // The static engine's document has no chapter title there: the template needs the web engine.
+    const auto staticDocument = browser::parseHtmlDocument(ScriptedPage, "text/html", server.url(u"/scripted"_s));
+    EXPECT_TRUE(title >= staticDocument->elementCount() || staticDocument->tagNameAt(title) != u"H1"_s);
+
+    // A page that goes elsewhere by itself (here its script) is followed: its address is loaded as if typed.
+    server.setPage(u"/scripted2"_s, ScriptedPage);
+    runInPage(page, u"location.href = '/scripted2'; 0"_s);
+    ASSERT_TRUE(waitFor([&] { return wizard.address() == server.url(u"/scripted2"_s).toString(); }));
+    EXPECT_FALSE(wizard.view().beginEnabled);
+    ASSERT_TRUE(waitFor([&] { return wizard.view().beginEnabled; })) << ui.messages.join(u'|').toStdString();
+    EXPECT_EQ(wizard.webBrowser()->GetHtmlDocument()->url(), server.url(u"/scripted2"_s));
+    EXPECT_EQ(server.requestCount(u"/scripted2"_s), 2);
+
+    wizard.CBoxScriptClick(false);
+    EXPECT_EQ(wizard.WizardState(), state::Loading);
+    ASSERT_TRUE(waitFor([&] { return !ui.shownHtml.isEmpty(); }));
+    EXPECT_EQ(ui.shownHtml, QString::fromUtf8(ScriptedPage));
+    EXPECT_EQ(ui.shownBase, server.url(u"/scripted2"_s));
+    EXPECT_EQ(ui.shownWebPage, nullptr);
+
+    // A closed wizard keeps no live page running.
+    ASSERT_NE(wizard.webBrowser(), nullptr);
+    wizard.FormClose();
+    EXPECT_EQ(wizard.webBrowser(), nullptr);
+}
+
+// In the window, the box puts the view on the web browser's own page: clicks in it are taken in the capture steps
+// (the link click loads nothing) and resolve to the live page's elements, which the static text does not have.
+// (Outside a capture the page's own navigation is followed; WebTemplateIsReadFromTheLivePage drives that without
+// a view, where Chromium loads faster.)
+TEST_F(WizardWindowTest, WebTemplateDefinedByClickingTheLivePage)
+{
+    server.setPage(u"/scripted"_s, ScriptedPage);
+    server.setPage(u"/scripted2"_s, ScriptedPage);
+    auto *box = window->findChild<QCheckBox *>(u"CBoxScript"_s);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isEnabled());
+    box->click();
+    ASSERT_TRUE(window->wizard().view().scriptsNeeded);
+    load(server.url(u"/scripted"_s).toString());
+    ASSERT_EQ(view()->page(), window->wizard().webBrowser()->page());
+    EXPECT_TRUE(box->isChecked());
+
+    button(u"BBtnBegin"_s)->click();
+    clickAt(centreOf(u"#t"_s));
+    ASSERT_TRUE(waitForQuestion()) << dialogs.messages.join(u'|').toStdString();
+    button(u"BBtnYes"_s)->click();
+    clickAt(centreOf(u"#c span"_s));
+    ASSERT_TRUE(waitForQuestion());
+    button(u"BBtnNo"_s)->click();
+    button(u"BBtnYes"_s)->click();
+    clickAt(centreOf(u"#n font"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().WizardState() == app::wizardstate::Save; }, 10'000))
+        << dialogs.messages.join(u'|').toStdString();
+    EXPECT_EQ(server.requestCount(u"/scripted2"_s), 0);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'|').toStdString();
+
+    dialogs.nameAnswer = u"脚本站"_s;
+    button(u"BBtnSave"_s)->click();
+    const templates::TemplateStore saved = templates::LoadTemplateFile(dataDir() + u"/system.tpe"_s);
+    QString name = u"脚本站"_s;
+    EXPECT_EQ(saved.ReadTemplateParam(QString(), u"sEngine"_s, name), u"web"_s);
+    EXPECT_EQ(saved.ReadTemplateParam(QString(), u"sTitleTagname"_s, name), u"H1"_s);
+    EXPECT_EQ(saved.ReadTemplateParam(QString(), u"linkname"_s, name), u"<font>下一页</font>"_s);
 }
 
 #endif
