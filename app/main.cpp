@@ -1,5 +1,6 @@
 #include "app/demosite.h"
 #include "app/mainwindow.h"
+#include "browser/webengineenvironment.h"
 #include "common/datafolder.h"
 #include "common/error.h"
 
@@ -10,7 +11,6 @@
 
 #include <exception>
 #include <memory>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -45,13 +45,8 @@ private:
 
 int main(int argc, char **argv)
 {
-    // Chromium refuses to start its sandbox as root, and the wizard's view would then not open at all. The view only
-    // shows pages the program fetched itself, with their scripts off, so as root it runs without the sandbox; any
-    // other user keeps it.
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // Qt WebEngine (the template wizard's page view) shares its GL contexts with the widgets.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Chromium (the wizard's view and the web engine) needs its environment before the application object exists.
+    qh::browser::prepareWebEngineEnvironment(false);
     QuillhaulApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"Quillhaul"_s);
     QGuiApplication::setApplicationDisplayName(u"Quillhaul"_s);

@@ -235,7 +235,7 @@ TFrmMain::TFrmMain(const DataFolder &folder, MainWindowOptions options, std::uni
         m_dialogs = std::make_unique<WidgetDialogs>(this);
 
     buildControls();
-    m_EWB1 = new browser::StaticBrowser(this);
+    m_EWB1 = new engine::EngineBrowsers(this);
     m_scheduler =
         std::make_unique<engine::DownloadScheduler>(m_books, m_store, *m_chooser, *this, *m_EWB1, m_options.engine);
     m_listCommands = std::make_unique<BookListCommands>(m_books, *m_LVDownList->selectionModel(), *m_scheduler, *this);
@@ -563,7 +563,7 @@ void TFrmMain::hidePageView()
 
 void TFrmMain::refreshPageView()
 {
-    const auto document = m_EWB1->GetHtmlDocument();
+    const auto document = grabBrowser().GetHtmlDocument();
     m_pageView->setPlainText(document ? pageText(*document) : QString());
 }
 

@@ -6,6 +6,7 @@
 #include "app/templatewizardwindow.h"
 #include "common/datafolder.h"
 #include "engine/downloadscheduler.h"
+#include "engine/enginebrowsers.h"
 #include "engine/engineui.h"
 #include "settings/appsettings.h"
 #include "templates/templatechooser.h"
@@ -163,7 +164,7 @@ public:
     const templates::TemplateStore &store() const { return m_store; }
     templates::TemplateChooser &chooser() { return *m_chooser; }
     engine::DownloadScheduler &scheduler() { return *m_scheduler; }
-    browser::StaticBrowser &grabBrowser() { return *m_EWB1; }
+    browser::StaticBrowser &grabBrowser() { return m_EWB1->staticBrowser(); }
     QWidget *waitDialog() const;
     QTextEdit *pageView() const { return m_pageView; }
     QTableView *downList() const { return m_LVDownList; }
@@ -219,7 +220,7 @@ private:
     TFrmTemplate *m_wizard = nullptr;
 
     std::unique_ptr<ComboTemplateChooser> m_chooser;
-    browser::StaticBrowser *m_EWB1 = nullptr;
+    engine::EngineBrowsers *m_EWB1 = nullptr; // the grab's browsers, one per engine
     std::unique_ptr<engine::DownloadScheduler> m_scheduler;
     std::unique_ptr<BookListCommands> m_listCommands;
     std::unique_ptr<TemplateCommands> m_templateCommands;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QUrl>
 
+#include <chrono>
 #include <memory>
 
 namespace qh::browser {
@@ -65,6 +66,12 @@ public:
     // The loaded page as an HTML document, or null when the last load failed or is still running. Shared so that a
     // reader may keep it after the next navigation.
     virtual std::shared_ptr<const Document> GetHtmlDocument() const = 0;
+
+    // After a script link of the current page has been clicked: loadFinished follows once the page that the script
+    // loads is complete, or, when it starts no load within grace, once the current page has been read again (then
+    // GetHtmlDocument() returns the same document as before). An engine that runs no scripts has no clicked script
+    // links: it answers with a failed load.
+    virtual void awaitScriptNavigation(std::chrono::milliseconds grace);
 
     // The inner markup of the link that leads to the next page, while a book is being grabbed; empty otherwise. An
     // engine may use it to request that page early; what Navigate delivers is the same either way.

@@ -1,5 +1,9 @@
 #include "browser/document.h"
 
+#include "browser/browser.h"
+
+#include <QMetaObject>
+
 namespace qh::browser {
 
 QString Element::tagName() const
@@ -50,6 +54,13 @@ std::optional<Element> ElementCollection::item(int index) const
     if (index < 0 || index >= m_document->elementCount())
         return std::nullopt;
     return Element(m_document, index);
+}
+
+void Browser::awaitScriptNavigation(std::chrono::milliseconds grace)
+{
+    Q_UNUSED(grace);
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT loadFinished(false); }, Qt::QueuedConnection);
 }
 
 } // namespace qh::browser

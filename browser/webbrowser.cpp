@@ -83,6 +83,10 @@ WebBrowser::Private::Private(WebBrowser &browser)
     QObject::connect(profile, &QWebEngineProfile::downloadRequested, &browser,
                      [](QWebEngineDownloadRequest *download) { download->cancel(); });
 
+    // A page without a view counts as hidden, and Chromium slows a hidden page's timers to one a second, which holds
+    // up pages whose scripts fill in the chapter a moment after loading.
+    page->setVisible(true);
+
     QWebEngineSettings *settings = page->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);

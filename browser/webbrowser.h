@@ -35,11 +35,7 @@ public:
     std::shared_ptr<const Document> GetHtmlDocument() const override;
     LoadError lastError() const override { return m_error; }
 
-    // After a script link has been clicked: waits until the page completes a load that it starts by itself, or,
-    // when no load has started within grace, until the page as it is now has been read again. loadFinished follows
-    // once either way. GetHtmlDocument() then returns a new document when a load happened and the same (refreshed)
-    // one when none did.
-    void awaitScriptNavigation(std::chrono::milliseconds grace);
+    void awaitScriptNavigation(std::chrono::milliseconds grace) override;
 
     // Settings for later loads. The user agent defaults to the text the grabbing browser has always sent.
     void setUserAgent(const QString &userAgent);

@@ -104,6 +104,8 @@ void BookGrab::onLoadFinished(bool ok)
     if (!m_loading)
         return; // a load this grab no longer waits for
     m_loading = false;
+    if (std::exchange(m_followingScript, false))
+        return onScriptLinkLanded(ok);
     // The delay counts from here: a request may leave well after Navigate (a new connection must be made first),
     // but it has surely gone once its answer is in.
     m_lastAnswerMs = m_clock.nowMs();
@@ -186,6 +188,8 @@ void BookGrab::onNextLink(const QString &href)
 {
     if (m_stopFlag.isSet())
         return end(GrabEnd::Stopped);
+    if (isScriptHref(href) && !m_document->isStatic())
+        return followScriptLink();
     if (isScriptHref(href)) {
         return end(GrabEnd::ScriptLinkNeedsScripts,
                    QStringLiteral("“%1”的“下一页”是脚本链接（%2），不运行脚本就无法跟随。该网站需要网页引擎，"
@@ -198,17 +202,76 @@ void BookGrab::onNextLink(const QString &href)
     const QUrl next = resolveNextUrl(m_document->url(), baseHrefOf(*m_document), href);
     // A last chapter often links to itself or back into the book: that ends the book, it does not loop.
     const bool last = next.isEmpty() || m_visited.contains(next);
-    const QString title = m_title;
-    const QString text = m_text;
     m_search.reset();
     m_document.reset();
-    Q_EMIT pageCompleted(title, text, last ? QUrl() : next);
+    takePage(last ? QUrl() : next);
     if (!m_running)
         return; // stopped from a receiver of pageCompleted
     if (last)
         end(GrabEnd::Complete);
     else
         loadPage(next);
+}
+
+// The link's script has been run by the next-link search; the page in progress is taken once it is known where the
+// script leads, so that a stop meanwhile leaves the book to resume at this page.
+void BookGrab::followScriptLink()
+{
+    m_search.reset();
+    m_visited.insert(withoutFragment(m_url));
+    m_visited.insert(withoutFragment(m_document->url()));
+    const std::optional<browser::Element> root = m_document->all().item(0);
+    m_pageTextBeforeClick = root ? root->innerText() : QString();
+    m_loading = true;
+    m_followingScript = true;
+    m_browser.awaitScriptNavigation(std::chrono::milliseconds(m_timing.scriptLinkGraceMs));
+}
+
+void BookGrab::onScriptLinkLanded(bool ok)
+{
+    m_lastAnswerMs = m_clock.nowMs();
+    if (m_stopFlag.isSet())
+        return end(GrabEnd::Stopped);
+    if (!ok) {
+        // The page in progress has not been taken: trying again starts over from it, click included.
+        m_document.reset();
+        return retryOrFail(m_browser.lastError());
+    }
+    const std::shared_ptr<const browser::Document> landed = m_browser.GetHtmlDocument();
+    if (!landed)
+        return retryOrFail(m_browser.lastError());
+
+    bool last = false;
+    if (landed == m_document) {
+        // No load: the script either replaced the chapter in place or did nothing at all (a last chapter's link).
+        const std::optional<browser::Element> root = landed->all().item(0);
+        last = (root ? root->innerText() : QString()) == m_pageTextBeforeClick;
+    } else {
+        last = m_visited.contains(withoutFragment(landed->url()));
+    }
+    const QUrl next = withoutFragment(landed->url());
+    m_document.reset();
+    takePage(last ? QUrl() : next);
+    if (!m_running)
+        return; // stopped from a receiver of pageCompleted
+    if (last)
+        return end(GrabEnd::Complete);
+
+    // The script has loaded the next page already: read it where it is.
+    m_url = next;
+    m_attempt = 0;
+    m_title.clear();
+    m_text.clear();
+    m_document = landed;
+    Q_EMIT pageStarted(m_url);
+    findTitle();
+}
+
+void BookGrab::takePage(const QUrl &nextUrl)
+{
+    const QString title = std::exchange(m_title, QString());
+    const QString text = std::exchange(m_text, QString());
+    Q_EMIT pageCompleted(title, text, nextUrl);
 }
 
 void BookGrab::waitThen(int ms, void (BookGrab::*next)())
@@ -222,6 +285,7 @@ void BookGrab::end(GrabEnd how, const QString &message)
     if (!m_running)
         return;
     m_running = false;
+    m_followingScript = false;
     m_browser.setNextLinkHint(QString());
     m_wait.stop();
     m_afterWait = nullptr;

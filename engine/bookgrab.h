@@ -32,6 +32,9 @@ struct GrabTiming
     QList<int> retryDelaysMs{2000, 4000, 8000};
     // The most a server's Retry-After is honoured for.
     int maxRetryAfterMs = 120'000;
+    // How long a clicked script link has to start loading the next page before the page is read again as it is
+    // (the script may have replaced the chapter in place).
+    int scriptLinkGraceMs = 2000;
     // Least time between two page requests ("pagedelay"), counted from the answer to the earlier one.
     int pageDelayMs = 0;
     LocatorConfig locators;
@@ -80,6 +83,9 @@ private:
     void findNextLink();
     void startAfterCurrentSearch(std::unique_ptr<LocatorSearch> next);
     void onNextLink(const QString &href);
+    void followScriptLink();
+    void onScriptLinkLanded(bool ok);
+    void takePage(const QUrl &nextUrl);
     void waitThen(int ms, void (BookGrab::*next)());
     void end(GrabEnd end, const QString &message = {});
 
@@ -91,6 +97,8 @@ private:
 
     bool m_running = false;
     bool m_loading = false;
+    bool m_followingScript = false; // the load awaited is the one a clicked script link starts
+    QString m_pageTextBeforeClick;
     QUrl m_url; // the page in progress, as requested
     int m_attempt = 0;
     qint64 m_lastAnswerMs = -1; // when the latest request was answered

@@ -19,6 +19,8 @@ namespace qh::engine {
 
 namespace {
 
+const QString NoWebEngineMessage =
+    QStringLiteral("该书网的模板需要网页引擎（网页需要脚本），但本程序没有带网页引擎，无法下载这本书。");
 const QString NoTemplateMessage =
     QStringLiteral("没有能够与当前电子书对应的抓书模板，请在模板按钮中定义该读书网模板，或者删除该电子书。");
 const QString EmptyTextPreview = QStringLiteral("抓到内容为空！请重新定义该书网模板或指定其他适合的模板！");
@@ -40,8 +42,23 @@ int pagesOf(const app::BookEntry &entry)
 DownloadScheduler::DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
                                      templates::TemplateChooser &chooser, EngineUi &ui, browser::Browser &browser,
                                      SchedulerConfig config, const Clock &clock, QObject *parent)
-    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_ui(ui), m_browser(browser),
+    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_ui(ui),
+      m_ownBrowserSource(std::make_unique<SingleBrowserSource>(browser)), m_browsers(*m_ownBrowserSource),
       m_config(std::move(config)), m_clock(clock)
+{
+    connectTimers();
+}
+
+DownloadScheduler::DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
+                                     templates::TemplateChooser &chooser, EngineUi &ui, BrowserSource &browsers,
+                                     SchedulerConfig config, const Clock &clock, QObject *parent)
+    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_ui(ui), m_browsers(browsers),
+      m_config(std::move(config)), m_clock(clock)
+{
+    connectTimers();
+}
+
+void DownloadScheduler::connectTimers()
 {
     m_timer.setInterval(m_config.tickMs);
     connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::TimerBeginTimer);
@@ -135,6 +152,12 @@ void DownloadScheduler::startHeadBook()
         stopRequest(true, false);
         throw;
     }
+    browser::Browser *const browser = m_browsers.browserFor(params.engine);
+    if (!browser) {
+        stopRequest(true, false);
+        m_ui.ShowMsg(NoWebEngineMessage);
+        return;
+    }
 
     m_books.setStatus(0, app::StatusDownloading);
     m_watchTick = m_clock.nowMs();
@@ -158,7 +181,7 @@ void DownloadScheduler::startHeadBook()
     m_pagesThisRun = 0;
     m_runStartMs = m_clock.nowMs();
 
-    m_grab = std::make_unique<BookGrab>(m_browser, m_stopFlag, params, m_config.grab, m_clock);
+    m_grab = std::make_unique<BookGrab>(*browser, m_stopFlag, params, m_config.grab, m_clock);
     connect(m_grab.get(), &BookGrab::textFound, this, &DownloadScheduler::previewChanged);
     connect(m_grab.get(), &BookGrab::pageCompleted, this, &DownloadScheduler::onPageCompleted);
     connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);

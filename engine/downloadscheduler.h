@@ -3,6 +3,7 @@
 #include "browser/browser.h"
 #include "common/textfile.h"
 #include "engine/bookgrab.h"
+#include "engine/browsersource.h"
 #include "engine/clock.h"
 #include "engine/stopflag.h"
 
@@ -44,12 +45,16 @@ struct SchedulerConfig
 // head book, the grab then runs by itself (driven by the browser's signals), and every tick while the timer runs
 // swaps the activity picture and watches for a stalled book. Also the start and stop commands.
 //
-// The list, store, chooser, ui, browser and clock must outlive the scheduler.
+// The list, store, chooser, ui, browsers and clock must outlive the scheduler.
 class DownloadScheduler : public QObject, public app::SchedulerState
 {
     Q_OBJECT
 
 public:
+    DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
+                      templates::TemplateChooser &chooser, EngineUi &ui, BrowserSource &browsers,
+                      SchedulerConfig config, const Clock &clock = steadyClock(), QObject *parent = nullptr);
+    // Every book in the one browser given.
     DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
                       templates::TemplateChooser &chooser, EngineUi &ui, browser::Browser &browser,
                       SchedulerConfig config, const Clock &clock = steadyClock(), QObject *parent = nullptr);
@@ -86,6 +91,7 @@ Q_SIGNALS:
     void bookEnded(qh::engine::GrabEnd end, const QString &bookName);
 
 private:
+    void connectTimers();
     void startHeadBook();
     void onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl);
     void onGrabFinished(GrabEnd end, const QString &message);
@@ -100,7 +106,8 @@ private:
     const templates::TemplateStore &m_store;
     templates::TemplateChooser &m_chooser;
     EngineUi &m_ui;
-    browser::Browser &m_browser;
+    std::unique_ptr<SingleBrowserSource> m_ownBrowserSource;
+    BrowserSource &m_browsers;
     SchedulerConfig m_config;
     const Clock &m_clock;
 

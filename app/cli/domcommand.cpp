@@ -5,12 +5,14 @@
 #include "browser/staticbrowser.h"
 #include "common/error.h"
 #include "common/textfile.h"
+#include "engine/enginebrowsers.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -75,28 +77,71 @@ bool isAddress(const QString &source)
     return scheme == u"http" || scheme == u"https" || scheme == u"file";
 }
 
+// Loads url with the web engine and prints the page once complete and, after waitMs, read again.
+int printLivePage(const QUrl &url, int waitMs, const std::function<void(const browser::Document &)> &print,
+                  CliContext &context)
+{
+    engine::EngineBrowsers browsers;
+    browser::Browser *const browser = browsers.browserFor(templates::GrabEngine::Web);
+    if (!browser) {
+        context.err << "quillhaul-cli: this build has no web engine\n";
+        return ExitError;
+    }
+    int status = ExitError;
+    QObject::connect(browser, &browser::Browser::loadFinished, browser, [&](bool ok) {
+        if (!ok) {
+            context.err << browser->lastError().message << '\n';
+            QCoreApplication::exit(status);
+            return;
+        }
+        const std::shared_ptr<const browser::Document> document = browser->GetHtmlDocument();
+        QTimer::singleShot(waitMs, browser, [&, document] {
+            document->refresh([&, document] {
+                print(*document);
+                status = ExitOk;
+                QCoreApplication::exit(status);
+            });
+        });
+    });
+    browser->Navigate(url);
+    QCoreApplication::exec();
+    return status;
+}
+
 } // namespace
 
-// dom SOURCE [--json]: loads a page (http, https or file address, or a local file path) and prints its `all`
-// collection, one element per line or as JSON.
+// dom [--web [--wait MS]] SOURCE [--json]: loads a page (http, https or file address, or a local file path) and
+// prints its `all` collection, one element per line or as JSON. With --web the page is loaded by the web engine,
+// its scripts run, and what is printed is the live page, read again MS milliseconds after it completed.
 int domCommand(CliContext &context)
 {
+    const auto usage = [&context] {
+        context.err << "Usage: quillhaul-cli dom [--web [--wait MS]] SOURCE [--json]\n";
+        return ExitUsage;
+    };
     QString source;
     bool json = false;
-    for (const QString &arg : std::as_const(context.args)) {
+    bool web = false;
+    int waitMs = 0;
+    for (qsizetype i = 0; i < context.args.size(); ++i) {
+        const QString &arg = context.args.at(i);
         if (arg == u"--json") {
             json = true;
+        } else if (arg == u"--web") {
+            web = true;
+        } else if (arg == u"--wait" && i + 1 < context.args.size()) {
+            bool ok = false;
+            waitMs = context.args.at(++i).toInt(&ok);
+            if (!ok || waitMs < 0)
+                return usage();
         } else if (arg.startsWith(u"--") || !source.isEmpty()) {
-            context.err << "Usage: quillhaul-cli dom SOURCE [--json]\n";
-            return ExitUsage;
+            return usage();
         } else {
             source = arg;
         }
     }
-    if (source.isEmpty()) {
-        context.err << "Usage: quillhaul-cli dom SOURCE [--json]\n";
-        return ExitUsage;
-    }
+    if (source.isEmpty() || (waitMs > 0 && !web))
+        return usage();
 
     const auto print = [&context, json](const browser::Document &document) {
         if (json)
@@ -104,6 +149,11 @@ int domCommand(CliContext &context)
         else
             printLines(document, context.out);
     };
+
+    if (web)
+        return printLivePage(isAddress(source) ? QUrl(source)
+                                               : QUrl::fromLocalFile(QFileInfo(source).absoluteFilePath()),
+                             waitMs, print, context);
 
     if (!isAddress(source)) {
         // A local file is read directly; with no header to go by, its charset is sniffed from the bytes.

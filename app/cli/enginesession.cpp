@@ -73,8 +73,8 @@ EngineSession::EngineSession(const QString &dataDirOverride, QTextStream &err)
 
     const auto proxy = settings::configuredProxy(m_settings);
     if (proxy)
-        m_browser.setProxy(proxy->host, proxy->port);
-    m_scheduler = std::make_unique<engine::DownloadScheduler>(m_books, m_store, m_chooser, m_ui, m_browser,
+        m_browsers.setProxy(proxy->host, proxy->port);
+    m_scheduler = std::make_unique<engine::DownloadScheduler>(m_books, m_store, m_chooser, m_ui, m_browsers,
                                                               schedulerConfig(m_settings, m_folder));
 }
 
@@ -88,17 +88,17 @@ std::optional<QString> EngineSession::probeTitle(const QUrl &url, QString &error
     // The command line has no window to keep alive: waiting here is the whole program.
     QEventLoop loop;
     bool ok = false;
-    QObject::connect(&m_browser, &browser::Browser::loadFinished, &loop, [&](bool loaded) {
+    QObject::connect(&browser(), &browser::Browser::loadFinished, &loop, [&](bool loaded) {
         ok = loaded;
         loop.quit();
     });
-    m_browser.Navigate(url);
+    browser().Navigate(url);
     loop.exec();
     if (!ok) {
-        error = m_browser.lastError().message;
+        error = browser().lastError().message;
         return std::nullopt;
     }
-    return m_browser.GetHtmlDocument()->title();
+    return browser().GetHtmlDocument()->title();
 }
 
 struct InterruptHandler::Private

@@ -4,6 +4,7 @@
 #include "browser/staticbrowser.h"
 #include "common/datafolder.h"
 #include "engine/downloadscheduler.h"
+#include "engine/enginebrowsers.h"
 #include "engine/engineui.h"
 #include "settings/appsettings.h"
 #include "settings/proxyaddress.h"
@@ -38,7 +39,7 @@ private:
 };
 
 // Everything the engine needs, loaded from the data folder as the window would load it: settings, templates, the
-// queue, a static browser set up from the settings, and the scheduler.
+// queue, the browsers set up from the settings, and the scheduler.
 class EngineSession
 {
 public:
@@ -49,7 +50,7 @@ public:
     app::BookListModel &books() { return m_books; }
     templates::TemplateChooser &chooser() { return m_chooser; }
     const templates::TemplateStore &store() const { return m_store; }
-    browser::StaticBrowser &browser() { return m_browser; }
+    browser::StaticBrowser &browser() { return m_browsers.staticBrowser(); }
     engine::DownloadScheduler &scheduler() { return *m_scheduler; }
     TerminalEngineUi &ui() { return m_ui; }
 
@@ -64,7 +65,7 @@ private:
     templates::TemplateStore m_store;
     templates::ListTemplateChooser m_chooser;
     app::BookListModel m_books;
-    browser::StaticBrowser m_browser;
+    engine::EngineBrowsers m_browsers;
     TerminalEngineUi m_ui;
     std::unique_ptr<engine::DownloadScheduler> m_scheduler;
 };

@@ -1,6 +1,11 @@
 #include "app/cli/clicontext.h"
 
 #include <QCoreApplication>
+#ifdef QH_HAVE_WEBENGINE
+#include "browser/webengineenvironment.h"
+
+#include <QGuiApplication>
+#endif
 
 #include <cstdio>
 
@@ -25,7 +30,7 @@ struct Command
 const Command commands[] = {
     {"data-dir", "data-dir                 print the folder of settings, queue and templates", dataDirCommand},
     {"templates", "templates SUBCOMMAND ... list|show|import|export|delete|up|down|define", templatesCommand},
-    {"dom", "dom SOURCE [--json]      print a page's elements: index, tag, parent, text", domCommand},
+    {"dom", "dom [--web [--wait MS]] SOURCE [--json]  print a page's elements: index, tag, parent, text", domCommand},
     {"grab", "grab URL [--template NAME] [--name NAME] [--out FILE]  download one book", grabCommand},
     {"queue", "queue list|add URL [--name NAME]|run  the download queue", queueCommand},
 };
@@ -77,7 +82,14 @@ int dispatch(QStringList args, QTextStream &out, QTextStream &err)
 
 int main(int argc, char *argv[])
 {
+#ifdef QH_HAVE_WEBENGINE
+    // Pages that need scripts are read by Chromium, which wants a graphical application object; offscreen it needs
+    // no display.
+    qh::browser::prepareWebEngineEnvironment(true);
+    QGuiApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("quillhaul"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHAUL_VERSION));
 

@@ -148,10 +148,28 @@ TEST(CliDom, UsageErrorsExitWithTwo)
         {u"dom"_s, u"--json"_s},
         {u"dom"_s, u"a.html"_s, u"b.html"_s},
         {u"dom"_s, u"--xml"_s, u"a.html"_s},
+        {u"dom"_s, u"--wait"_s, u"100"_s, u"a.html"_s},
+        {u"dom"_s, u"--web"_s, u"--wait"_s, u"soon"_s, u"a.html"_s},
     };
     for (const QStringList &args : cases) {
         const CliRun run = runCli(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(u' ').toStdString();
-        EXPECT_TRUE(run.err.contains(u"dom SOURCE"_s)) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(u"Usage: quillhaul-cli dom"_s)) << run.err.toStdString();
     }
 }
+
+#ifdef QH_HAVE_WEBENGINE
+// With --web the page's scripts run: what they write is printed, after the wait asked for.
+TEST(CliDom, WebPrintsTheLivePage)
+{
+    HttpServer server;
+    server.setPage(u"/live"_s, "<html><body><div id=c></div><script>document.getElementById('c').innerHTML ="
+                               " '<p>\xe8\x84\x9a\xe6\x9c\xac\xe5\x86\x99\xe7\x9a\x84</p>';"
+                               " setTimeout(function () { document.body.appendChild(document.createElement('hr')); },"
+                               " 100);</script></body></html>");
+    const CliRun run = runCli({u"dom"_s, u"--web"_s, u"--wait"_s, u"1000"_s, server.url(u"/live"_s).toString()});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(run.out).contains(u"4\tP\t3\t脚本写的\n"_s)) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\tHR\t2\t")) << run.out.toStdString();
+}
+#endif
