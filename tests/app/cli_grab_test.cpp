@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -197,3 +198,44 @@ TEST_F(CliGrabTest, UsageErrors)
                                     QStringList{u"queue"_s, u"add"_s}, QStringList{u"queue"_s, u"fly"_s}})
         EXPECT_EQ(run(args).status, 2) << args.join(u' ').toStdString();
 }
+
+#ifdef QH_HAVE_WEBENGINE
+// A site whose next links are script links: a template defined with --engine web grabs it on the command line,
+// where a static one stops at the first page's link.
+TEST_F(CliGrabTest, WebTemplateFollowsScriptLinks)
+{
+    const auto page = [](int chapter, bool last) {
+        const QString next = last ? u"javascript:void(0)"_s : u"javascript:go()"_s;
+        return u"<html><head><title>脚本书</title></head><body><h1>第%1章</h1><div><p>正文%1</p></div>"
+               "<a href=\"%2\">下一页</a><script>function go() { location.href = '/s/%3'; }</script></body></html>"_s
+                   .arg(chapter)
+                   .arg(next)
+                   .arg(chapter + 1)
+                   .toUtf8();
+    };
+    for (int chapter = 1; chapter <= 3; ++chapter)
+        server.setPage(u"/s/%1"_s.arg(chapter), page(chapter, chapter == 3));
+    const QString first = server.url(u"/s/1"_s).toString();
+    const auto define = [&](const QString &engine) {
+        const CliResult result =
+            run({u"templates"_s,       u"define"_s, u"--name"_s,        u"脚本"_s, u"--url"_s,          first,
+                 u"--linkname"_s,      u"下一页"_s, u"--title-index"_s, u"4"_s,    u"--title-tag"_s,    u"H1"_s,
+                 u"--content-index"_s, u"6"_s,      u"--content-tag"_s, u"P"_s,    u"--parent-index"_s, u"5"_s,
+                 u"--engine"_s,        engine});
+        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    };
+    const QString out = folder.filePath(u"script.txt"_s);
+
+    define(u"static"_s);
+    CliResult result = run({u"grab"_s, first, u"--name"_s, u"静态"_s, u"--out"_s, out});
+    EXPECT_EQ(result.status, 1) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(u"javascript:go()"_s)) << result.err.toStdString();
+
+    define(u"web"_s);
+    result = run({u"grab"_s, first, u"--name"_s, u"脚本"_s, u"--out"_s, out});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    QStringEncoder gb18030("GB18030");
+    const QByteArray expected = gb18030.encode(u"第1章\r\n正文1\r\n第2章\r\n正文2\r\n第3章\r\n正文3\r\n"_s);
+    EXPECT_EQ(bytes(out), expected);
+}
+#endif
