@@ -140,6 +140,10 @@ TEST_F(WebBrowserTest, FailedLoadsGiveNoDocumentAndSayWhy)
         return response;
     }());
     server->setPage(u"/picture"_s, QByteArray("\x89PNG\r\n\x1a\n", 8), "image/png");
+    // A download is refused: nothing is saved, and the load fails instead of leaving the last page in place.
+    server->setResponse(
+        u"/book.zip"_s,
+        HttpResponse::page("PK", "application/zip").withHeader("Content-Disposition", "attachment; filename=book.zip"));
 
     struct Case
     {
@@ -151,6 +155,7 @@ TEST_F(WebBrowserTest, FailedLoadsGiveNoDocumentAndSayWhy)
         {server->url(u"/missing"_s), LoadError::Kind::HttpStatus, 404},
         {refused, LoadError::Kind::Network, 0},
         {server->url(u"/picture"_s), LoadError::Kind::NotHtml, 0},
+        {server->url(u"/book.zip"_s), LoadError::Kind::Network, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());

@@ -118,11 +118,19 @@ protected:
     GrabEnd grab(const QString &path)
     {
         books.appendBook({u"书"_s, u"0"_s, app::StatusQueued, server.url(path).toString()});
+        return runHeadBook();
+    }
+
+    // Runs a scheduler until the head book ends; whileRunning may act on it meanwhile (stop it, say).
+    GrabEnd runHeadBook(const std::function<void(engine::DownloadScheduler &)> &whileRunning = {})
+    {
         engine::DownloadScheduler scheduler(books, store, chooser, ui, browsers, config);
         QList<GrabEnd> ends;
         QObject::connect(&scheduler, &engine::DownloadScheduler::bookEnded, &scheduler,
                          [&ends](GrabEnd end) { ends << end; });
         scheduler.BtnBeginClick();
+        if (whileRunning)
+            whileRunning(scheduler);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 30'000)) << "the book never ended";
         return ends.value(0, GrabEnd::Stopped);
     }
@@ -196,4 +204,28 @@ TEST_F(WebGrabTest, AFailingPageRequeuesTheBook)
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_TRUE(ui.messages.first().contains(server.url(u"/late/2"_s).toDisplayString()));
     EXPECT_EQ(bookFile(), expectedBook(1));
+}
+
+// A stop while a clicked script link is loading the next page takes nothing of the page it was clicked on: the row
+// stays at that page, and the resumed grab writes every chapter exactly once.
+TEST_F(WebGrabTest, StopWhileAScriptLinkLoadsThenResume)
+{
+    useTemplate(templates::GrabEngine::Web);
+    demo::HttpResponse slow = demo::HttpResponse::page(jsLinkPage(2, Chapters));
+    slow.delayMs = 1500;
+    server.setResponse(u"/jslink/2"_s, slow);
+    books.appendBook({u"书"_s, u"0"_s, app::StatusQueued, server.url(u"/jslink/1"_s).toString()});
+    const GrabEnd stopped = runHeadBook([this](engine::DownloadScheduler &scheduler) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.requestCount(u"/jslink/2"_s) == 1; }, 30'000));
+        scheduler.BtnStopClick();
+    });
+    EXPECT_EQ(stopped, GrabEnd::Stopped);
+    ASSERT_EQ(books.rowCount(), 1);
+    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_EQ(books.head().PagesDone, u"0"_s);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/jslink/1"_s).toString());
+
+    server.setPage(u"/jslink/2"_s, jsLinkPage(2, Chapters));
+    EXPECT_EQ(runHeadBook(), GrabEnd::Complete);
+    EXPECT_EQ(bookFile(), expectedBook(Chapters));
 }
