@@ -39,6 +39,8 @@ public:
     // Starts parsing, abandoning a parse still running (nothing more is heard of it). Returns at once.
     void start(QByteArray bytes, QByteArray contentTypeHeader, QUrl url);
     void abandon();
+    // Whether a parse was started and has neither delivered its outcome nor been abandoned.
+    bool isRunning() const { return m_mailbox != nullptr; }
 
 Q_SIGNALS:
     void parsed(std::shared_ptr<const qh::browser::Document> document);

@@ -12,13 +12,12 @@ using namespace Qt::StringLiterals;
 namespace qh::browser {
 
 StaticBrowser::StaticBrowser(QObject *parent)
-    : Browser(parent), m_fetcher(new PageFetcher(this)), m_parser(new ParseRunner(this))
+    : Browser(parent), m_fetcher(new PageFetcher(this)), m_parser(new ParseRunner(this)),
+      m_earlyParser(new ParseRunner(this))
 {
     connect(m_fetcher, &PageFetcher::finished, this, &StaticBrowser::onFetched);
-    connect(m_parser, &ParseRunner::parsed, this, &StaticBrowser::onParsed);
-    connect(m_parser, &ParseRunner::failed, this, [this](const QString &cause) {
-        finish({LoadError::Kind::ParseFailed, 0, -1, loadFailureMessage(m_url, cause)});
-    });
+    connectParser(m_parser);
+    connectParser(m_earlyParser);
 }
 
 StaticBrowser::~StaticBrowser()
@@ -26,6 +25,24 @@ StaticBrowser::~StaticBrowser()
     // The children would go anyway; abandoning first keeps their last signals from reaching a half-gone browser.
     m_fetcher->abandon();
     m_parser->abandon();
+    m_earlyParser->abandon();
+}
+
+void StaticBrowser::connectParser(ParseRunner *runner)
+{
+    // What a runner reports depends on its role at the time it reports.
+    connect(runner, &ParseRunner::parsed, this, [this, runner](std::shared_ptr<const Document> document) {
+        if (runner == m_parser)
+            onParsed(std::move(document));
+        else
+            m_earlyDocument = std::move(document);
+    });
+    connect(runner, &ParseRunner::failed, this, [this, runner](const QString &cause) {
+        if (runner == m_parser)
+            onParseFailed(cause);
+        else
+            m_earlyFailure = cause;
+    });
 }
 
 void StaticBrowser::Navigate(const QUrl &url)
@@ -45,6 +62,8 @@ void StaticBrowser::Navigate(const QUrl &url)
     if (early && m_early) {
         FetchResult result = *std::exchange(m_early, std::nullopt);
         m_earlyUrl.clear();
+        if (takeEarlyParse(result))
+            return;
         // From the event loop, so that Navigate never emits loadFinished itself.
         const quint64 generation = m_generation;
         QTimer::singleShot(0, this, [this, generation, result = std::move(result)] {
@@ -57,6 +76,33 @@ void StaticBrowser::Navigate(const QUrl &url)
     m_fetching = Fetching::Page;
     // Replies never arrive within fetch(), so loadFinished cannot be emitted from inside Navigate.
     m_fetcher->fetch(url);
+}
+
+// Makes the early page's parse, running or ended, this load's; false when there is none.
+bool StaticBrowser::takeEarlyParse(const FetchResult &page)
+{
+    if (page.error.isError())
+        return false;
+    if (m_earlyParser->isRunning()) {
+        std::swap(m_parser, m_earlyParser);
+    } else if (m_earlyDocument || !m_earlyFailure.isEmpty()) {
+        // From the event loop, so that Navigate never emits loadFinished itself.
+        const quint64 generation = m_generation;
+        QTimer::singleShot(0, this,
+                           [this, generation, document = std::exchange(m_earlyDocument, nullptr),
+                            failure = std::exchange(m_earlyFailure, QString())] {
+                               if (generation != m_generation)
+                                   return;
+                               if (document)
+                                   onParsed(document);
+                               else
+                                   onParseFailed(failure);
+                           });
+    } else {
+        return false;
+    }
+    requestNextPageEarly(page);
+    return true;
 }
 
 void StaticBrowser::setNextLinkHint(const QString &linkName)
@@ -74,6 +120,9 @@ void StaticBrowser::dropEarlyRequest()
     m_earlyUrl.clear();
     m_early.reset();
     m_navigateAwaitsEarly = false;
+    m_earlyParser->abandon();
+    m_earlyDocument.reset();
+    m_earlyFailure.clear();
 }
 
 void StaticBrowser::stop()
@@ -122,11 +171,13 @@ void StaticBrowser::setMaxResponseBytes(qint64 maxBytes)
 void StaticBrowser::setParseTimeLimit(std::chrono::milliseconds limit)
 {
     m_parser->setTimeLimit(limit);
+    m_earlyParser->setTimeLimit(limit);
 }
 
 void StaticBrowser::setParseFunction(ParseFunction parse)
 {
-    m_parser->setParseFunction(std::move(parse));
+    m_parser->setParseFunction(parse);
+    m_earlyParser->setParseFunction(std::move(parse));
 }
 
 void StaticBrowser::onFetched(const FetchResult &result)
@@ -136,9 +187,12 @@ void StaticBrowser::onFetched(const FetchResult &result)
         if (std::exchange(m_navigateAwaitsEarly, false)) {
             m_earlyUrl.clear();
             onPageFetched(result);
-        } else {
-            m_early = result;
+            return;
         }
+        m_early = result;
+        // Parsed now, while the grab still reads the current page, rather than once it is asked for.
+        if (!result.error.isError())
+            m_earlyParser->start(result.body, result.contentType, result.finalUrl);
         return;
     }
     onPageFetched(result);
@@ -171,6 +225,11 @@ void StaticBrowser::onParsed(std::shared_ptr<const Document> document)
 {
     m_document = std::move(document);
     finish(LoadError());
+}
+
+void StaticBrowser::onParseFailed(const QString &cause)
+{
+    finish({LoadError::Kind::ParseFailed, 0, -1, loadFailureMessage(m_url, cause)});
 }
 
 void StaticBrowser::finish(LoadError error)

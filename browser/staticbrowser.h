@@ -43,7 +43,8 @@ public:
     void setParseFunction(ParseFunction parse);
 
     // With a hint, the address that a fetched page's next link names is requested while the page is still being
-    // parsed, over the same connection, so the next Navigate finds it arrived or on its way.
+    // parsed, over the same connection, and parsed as soon as it arrives, so the next Navigate finds it parsed, in
+    // the parser or on its way.
     void setNextLinkHint(const QString &linkName) override;
 
 private:
@@ -54,15 +55,20 @@ private:
         NextPage, // the early request for the next page
     };
 
+    void connectParser(ParseRunner *runner);
     void onPageFetched(const FetchResult &result);
     void requestNextPageEarly(const FetchResult &page);
     void dropEarlyRequest();
+    bool takeEarlyParse(const FetchResult &page);
     void onFetched(const FetchResult &result);
     void onParsed(std::shared_ptr<const Document> document);
+    void onParseFailed(const QString &cause);
     void finish(LoadError error);
 
     PageFetcher *m_fetcher;
-    ParseRunner *m_parser;
+    // The two parsers trade places: the early page's parse becomes the load's when Navigate asks for that page.
+    ParseRunner *m_parser;      // the page Navigate asked for
+    ParseRunner *m_earlyParser; // the next page, parsed before it is asked for
     QUrl m_url;
     State m_state = State::Uninitialized;
     LoadError m_error;
@@ -75,6 +81,9 @@ private:
     QUrl m_earlyUrl;                    // the next page asked for early
     std::optional<FetchResult> m_early; // its answer, once arrived and not yet asked for
     bool m_navigateAwaitsEarly = false; // Navigate asked for it while it was on its way
+    // The outcome of the early page's parse, once it has ended: a document or why there is none.
+    std::shared_ptr<const Document> m_earlyDocument;
+    QString m_earlyFailure;
 };
 
 } // namespace qh::browser

@@ -22,6 +22,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -1374,6 +1375,91 @@ TEST_F(StaticBrowserTest, AsksForTheNextPageEarly)
     ASSERT_TRUE(load(m_server.url(u"/page"_s)));
     QTest::qWait(50);
     EXPECT_EQ(m_server.requestCount(u"/2"_s), 1);
+}
+
+// The page asked for early is parsed as soon as it arrives, before Navigate asks for it; Navigate then takes that
+// parse over, whether it is still running or has ended, and its outcome (a document or a failure) is the load's.
+TEST_F(StaticBrowserTest, ParsesTheNextPageBeforeItIsAskedFor)
+{
+    m_server.setPage(u"/2"_s, "<html><head><title>Chapter 2</title></head><body><a href=/3>next</a></body></html>");
+    m_server.setPage(u"/3"_s, "<html><head><title>Chapter 3</title></head><body></body></html>");
+    const GatedParser parser{u"/2"_s};
+    m_browser->setParseFunction(parser.function());
+    m_browser->setNextLinkHint(u"next"_s);
+
+    // Still in the parser when asked for: the load ends when that parse does.
+    ASSERT_TRUE(load(m_server.url(u"/page"_s)));
+    ASSERT_TRUE(parser.waitUntilParsing());
+    QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+    m_browser->Navigate(m_server.url(u"/2"_s));
+    QTest::qWait(20);
+    EXPECT_TRUE(spy.isEmpty());
+    ASSERT_TRUE(parser.finish());
+    EXPECT_TRUE(waitForLoad(spy));
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"Chapter 2"_s);
+    EXPECT_EQ(m_server.requestCount(u"/2"_s), 1);
+
+    // Parsed before it was asked for: the document comes from the event loop, never from within Navigate.
+    std::atomic<bool> parsedBeforeAsked = false;
+    m_browser->setParseFunction(
+        [&parsedBeforeAsked](const QByteArray &bytes, const QByteArray &contentType, const QUrl &url, std::stop_token) {
+            if (url.path() == u"/3")
+                parsedBeforeAsked = true;
+            return parseHtmlDocument(bytes, contentType, url);
+        });
+    ASSERT_TRUE(load(m_server.url(u"/2"_s)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return parsedBeforeAsked.load(); }, 5000));
+    QTest::qWait(20); // the parse's result reaches the browser
+    const int asked = m_server.requestCount(u"/3"_s);
+    spy.clear();
+    m_browser->Navigate(m_server.url(u"/3"_s));
+    EXPECT_TRUE(spy.isEmpty());
+    EXPECT_TRUE(waitForLoad(spy));
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"Chapter 3"_s);
+    EXPECT_EQ(m_server.requestCount(u"/3"_s), asked);
+}
+
+// An early parse that fails fails the load that asks for its page, with the same message as any failed parse; one
+// that is not asked for is abandoned (asked to stop) by a Navigate elsewhere, and never becomes a document.
+TEST_F(StaticBrowserTest, EarlyParseFailuresAndAbandons)
+{
+    m_server.setPage(u"/2"_s, "<html><head><title>Chapter 2</title></head><body></body></html>");
+    m_server.setPage(u"/other"_s, "<html><head><title>Other</title></head><body></body></html>");
+    auto started = std::make_shared<QSemaphore>();
+    auto stopped = std::make_shared<QSemaphore>();
+    std::atomic<bool> failTheNextPage = true;
+    m_browser->setParseFunction([&failTheNextPage, started, stopped](const QByteArray &bytes,
+                                                                     const QByteArray &contentType, const QUrl &url,
+                                                                     std::stop_token stop) {
+        if (url.path() != u"/2")
+            return parseHtmlDocument(bytes, contentType, url);
+        if (failTheNextPage)
+            throw std::runtime_error("broken chapter");
+        started->release();
+        for (int i = 0; i < 500 && !stop.stop_requested(); ++i)
+            QThread::msleep(10);
+        if (stop.stop_requested())
+            stopped->release();
+        return parseHtmlDocument(bytes, contentType, url);
+    });
+    m_browser->setNextLinkHint(u"next"_s);
+
+    ASSERT_TRUE(load(m_server.url(u"/page"_s)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.requestCount(u"/2"_s) == 1; }, 5000));
+    QTest::qWait(20);
+    EXPECT_FALSE(load(m_server.url(u"/2"_s)));
+    EXPECT_EQ(m_browser->lastError().kind, Kind::ParseFailed);
+    EXPECT_EQ(m_browser->lastError().message,
+              u"无法打开“"_s + m_server.url(u"/2"_s).toString() + u"”：页面无法解析（broken chapter）"_s);
+    EXPECT_EQ(m_browser->GetHtmlDocument(), nullptr);
+
+    failTheNextPage = false;
+    ASSERT_TRUE(load(m_server.url(u"/page"_s)));
+    ASSERT_TRUE(QTest::qWaitFor([&started] { return started->tryAcquire(); }, 5000));
+    ASSERT_TRUE(load(m_server.url(u"/other"_s)));
+    EXPECT_TRUE(QTest::qWaitFor([&stopped] { return stopped->tryAcquire(); }, 2000));
+    QTest::qWait(50);
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"Other"_s);
 }
 
 // The raw-bytes guess finds the link only where it is sure, in GBK or UTF-8 pages.
