@@ -332,25 +332,37 @@ public:
 
     void text(QStringView text, WhiteSpace mode)
     {
-        for (const QChar c : text) {
-            if (mode == WhiteSpace::PreserveAll) {
-                flushSpace();
-                append(QStringView(&c, 1));
-                m_lineStart = c == u'\n';
-                continue;
-            }
+        if (text.isEmpty())
+            return;
+        if (mode == WhiteSpace::PreserveAll) {
+            flushSpace();
+            append(text);
+            m_lineStart = text.back() == u'\n';
+            return;
+        }
+        // Runs of visible characters are appended whole; only white space is looked at one character at a time.
+        const qsizetype size = text.size();
+        qsizetype i = 0;
+        while (i < size) {
+            const QChar c = text[i];
             if (c == u'\n' && mode == WhiteSpace::PreserveBreaks) {
                 forcedString(u"\n");
+                ++i;
                 continue;
             }
             if (isCollapsible(c)) {
                 if (!m_lineStart)
                     m_pendingSpace = true;
+                ++i;
                 continue;
             }
+            qsizetype end = i + 1;
+            while (end < size && !isCollapsible(text[end]))
+                ++end;
             flushSpace();
-            append(QStringView(&c, 1));
+            append(text.sliced(i, end - i));
             m_lineStart = false;
+            i = end;
         }
     }
 
