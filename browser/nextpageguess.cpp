@@ -5,6 +5,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <cstring>
 
 namespace qh::browser {
 
@@ -18,12 +19,19 @@ bool startsWithCaseInsensitive(QByteArrayView text, QByteArrayView prefix)
     return text.size() >= prefix.size() && qstrnicmp(text.data(), prefix.size(), prefix.data(), prefix.size()) == 0;
 }
 
-// Without lower-casing a copy of the whole page, which this runs on for every page.
+// Whether text holds needle, which starts with a character that has no case, whatever the case of the rest.
+// Without lower-casing a copy of the whole page, which this runs on for every page: memchr finds the candidates.
 bool containsCaseInsensitive(QByteArrayView text, QByteArrayView needle)
 {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    const auto equalIgnoringCase = [&lower](char a, char b) { return lower(a) == lower(b); };
-    return std::search(text.begin(), text.end(), needle.begin(), needle.end(), equalIgnoringCase) != text.end();
+    const char *const end = text.data() + text.size();
+    for (const char *at = text.data(); end - at >= needle.size(); ++at) {
+        at = static_cast<const char *>(std::memchr(at, needle.front(), std::size_t(end - at)));
+        if (!at)
+            return false;
+        if (startsWithCaseInsensitive(QByteArrayView(at, end - at), needle))
+            return true;
+    }
+    return false;
 }
 
 // The href of the start tag that ends just before position end (at a '>'), if that tag is an <a>.
@@ -58,12 +66,23 @@ QUrl guessNextPageUrl(const QByteArray &body, const QUrl &pageUrl, const QString
     if (containsCaseInsensitive(body, "<base"))
         return {};
 
-    QStringEncoder gb18030("GB18030");
-    for (const QByteArray &name : {QByteArray(gb18030.encode(linkName)), linkName.toUtf8()}) {
-        const QByteArray needle = '>' + name + "</";
-        const QByteArrayMatcher matcher(needle);
+    // A book asks with the same link name for every page: its two byte forms are made once per thread.
+    struct Needles
+    {
+        QString linkName;
+        QByteArrayMatcher matchers[2];
+    };
+    thread_local Needles needles;
+    if (needles.linkName != linkName) {
+        QStringEncoder gb18030("GB18030");
+        needles.matchers[0].setPattern('>' + QByteArray(gb18030.encode(linkName)) + "</");
+        needles.matchers[1].setPattern('>' + linkName.toUtf8() + "</");
+        needles.linkName = linkName;
+    }
+    for (const QByteArrayMatcher &matcher : needles.matchers) {
+        const qsizetype needleSize = matcher.pattern().size();
         for (qsizetype at = matcher.indexIn(body); at >= 0; at = matcher.indexIn(body, at + 1)) {
-            const qsizetype close = at + needle.size();
+            const qsizetype close = at + needleSize;
             if (close >= body.size() || (body.at(close) != 'a' && body.at(close) != 'A'))
                 continue;
             std::optional<QByteArray> href = hrefOfTagBefore(body, at);

@@ -28,14 +28,25 @@ QString nativePath(const QString &path)
 QByteArray encode(const QString &text, Encoding encoding)
 {
     // GB18030 covers all of Unicode, so nothing is lost; a lone surrogate is the only thing that can't be encoded
-    // and the converter writes its replacement for it.
-    QStringEncoder encoder(codecName(encoding), QStringConverter::Flag::Stateless);
+    // and the converter writes its replacement for it. Opening the converter costs about as much as encoding a
+    // chapter, so each thread keeps its own.
+    thread_local QStringEncoder encoders[] = {
+        QStringEncoder(codecName(Encoding::Gb18030), QStringConverter::Flag::Stateless),
+        QStringEncoder(codecName(Encoding::Utf8), QStringConverter::Flag::Stateless),
+    };
+    QStringEncoder &encoder = encoders[encoding == Encoding::Utf8 ? 1 : 0];
+    encoder.resetState();
     return encoder.encode(text);
 }
 
 QString decode(const QByteArray &bytes, Encoding encoding)
 {
-    QStringDecoder decoder(codecName(encoding), QStringConverter::Flag::Stateless);
+    thread_local QStringDecoder decoders[] = {
+        QStringDecoder(codecName(Encoding::Gb18030), QStringConverter::Flag::Stateless),
+        QStringDecoder(codecName(Encoding::Utf8), QStringConverter::Flag::Stateless),
+    };
+    QStringDecoder &decoder = decoders[encoding == Encoding::Utf8 ? 1 : 0];
+    decoder.resetState();
     return decoder.decode(bytes);
 }
 
