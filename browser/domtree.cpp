@@ -1,5 +1,7 @@
 #include "browser/domtree.h"
 
+#include <QStringDecoder>
+
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -202,7 +204,7 @@ void DomTree::openElement(int tagId, bool inTemplate)
     m_nodes.push_back(element);
 }
 
-void DomTree::addAttribute(const QString &qualifiedName, QStringView value)
+int DomTree::addAttributeName(const QString &qualifiedName)
 {
     int nameId = m_attributeNameIds.value(qualifiedName, -1);
     if (nameId < 0) {
@@ -210,42 +212,46 @@ void DomTree::addAttribute(const QString &qualifiedName, QStringView value)
         m_attributeNames.append(qualifiedName);
         m_attributeNameIds.insert(qualifiedName, nameId);
     }
+    return nameId;
+}
+
+void DomTree::addAttribute(int nameId, QByteArrayView utf8Value)
+{
     DomAttribute attribute;
     attribute.nameId = nameId;
-    attribute.valueBegin = appendText(value);
-    attribute.valueLength = int(value.size());
+    attribute.valueBegin = int(m_text.size());
+    attribute.valueLength = appendText(utf8Value);
     m_attributes.push_back(attribute);
     ++m_nodes[std::size_t(m_open.back())].dataLength;
 }
 
-void DomTree::addText(QStringView text, bool inTemplate)
+void DomTree::addText(QByteArrayView utf8, bool inTemplate)
 {
-    if (text.isEmpty())
+    if (utf8.isEmpty())
         return;
     // Adjacent character data is one text node in the DOM.
     if (!m_nodes.empty()) {
         DomNode &last = m_nodes.back();
         if (last.kind == NodeKind::Text && last.parent == currentParent()) {
-            appendText(text);
-            last.dataLength += int(text.size());
+            last.dataLength += appendText(utf8);
             return;
         }
     }
-    addDataNode(NodeKind::Text, text, inTemplate);
+    addDataNode(NodeKind::Text, utf8, inTemplate);
 }
 
-void DomTree::addComment(QStringView text, bool inTemplate)
+void DomTree::addComment(QByteArrayView utf8, bool inTemplate)
 {
-    addDataNode(NodeKind::Comment, text, inTemplate);
+    addDataNode(NodeKind::Comment, utf8, inTemplate);
 }
 
-void DomTree::addDataNode(NodeKind kind, QStringView text, bool inTemplate)
+void DomTree::addDataNode(NodeKind kind, QByteArrayView utf8, bool inTemplate)
 {
     DomNode node;
     node.kind = kind;
     node.parent = currentParent();
-    node.dataBegin = appendText(text);
-    node.dataLength = int(text.size());
+    node.dataBegin = int(m_text.size());
+    node.dataLength = appendText(utf8);
     node.end = nodeCount() + 1;
     node.inTemplate = inTemplate;
     m_nodes.push_back(node);
@@ -268,11 +274,16 @@ void DomTree::finish()
     m_text.squeeze();
 }
 
-int DomTree::appendText(QStringView text)
+int DomTree::appendText(QByteArrayView utf8)
 {
-    const int begin = int(m_text.size());
-    m_text += text;
-    return begin;
+    // Stateless: a cut-off sequence at the end becomes U+FFFD, as QString::fromUtf8 makes it.
+    thread_local QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    decoder.resetState();
+    const qsizetype begin = m_text.size();
+    m_text.resize(begin + decoder.requiredSpace(utf8.size()));
+    const QChar *end = decoder.appendToBuffer(m_text.data() + begin, utf8);
+    m_text.resize(end - m_text.constData());
+    return int(m_text.size() - begin);
 }
 
 } // namespace qh::browser

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QString>
 
@@ -183,20 +184,23 @@ public:
     // Concatenated text of all descendant text nodes (the DOM's textContent).
     QString descendantText(int nodeIndex) const;
 
-    // Building, in document order, used only by DomTreeBuilder.
+    // Building, in document order, used only by DomTreeBuilder. Character data comes as UTF-8 (as Gumbo gives it)
+    // and is decoded straight into the text pool.
     int addTag(const QString &localName, ElementNamespace ns);
-    void openElement(int tagId, bool inTemplate); // the next nodes are its attributes and children
-    void addAttribute(const QString &qualifiedName, QStringView value); // to the element opened last
-    void addText(QStringView text, bool inTemplate);
-    void addComment(QStringView text, bool inTemplate);
+    int addAttributeName(const QString &qualifiedName);
+    void openElement(int tagId, bool inTemplate);            // the next nodes are its attributes and children
+    void addAttribute(int nameId, QByteArrayView utf8Value); // to the element opened last
+    void addText(QByteArrayView utf8, bool inTemplate);
+    void addComment(QByteArrayView utf8, bool inTemplate);
     void closeElement();
     void finish(); // closes what is still open and trims the tables
 
 private:
     int currentParent() const { return m_open.empty() ? -1 : m_open.back(); }
-    int appendText(QStringView text);
+    // Appends decoded text to the pool and returns its length there; it starts at the pool's size before the call.
+    int appendText(QByteArrayView utf8);
     // A leaf node holding character data (text or a comment) under the current parent.
-    void addDataNode(NodeKind kind, QStringView text, bool inTemplate);
+    void addDataNode(NodeKind kind, QByteArrayView utf8, bool inTemplate);
 
     std::vector<DomNode> m_nodes;
     std::vector<int> m_elements; // node index of each element in `all`

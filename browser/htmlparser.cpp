@@ -7,6 +7,7 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <array>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,8 @@ constexpr std::size_t kArenaBudgetPerInputByte = 48;
 
 // More passes only chase noscript elements that appear in a later pass (see markNoscriptAsRawText).
 constexpr int kMaxParsePasses = 3;
+
+constexpr std::size_t kRememberedAttributeNames = 32;
 
 constexpr std::string_view kNoscript = "noscript";
 constexpr std::string_view kNoframes = "noframes";
@@ -116,9 +119,7 @@ bool markNoscriptAsRawText(const GumboOutput &output, std::string &buffer, std::
 class DomTreeBuilder
 {
 public:
-    DomTreeBuilder(DomTree &tree, const std::vector<unsigned> &renamedNoscripts)
-        : m_tree(tree), m_renamedNoscripts(renamedNoscripts)
-    {}
+    DomTreeBuilder(DomTree &tree, const std::vector<unsigned> &renamedNoscripts);
 
     void build(const GumboNode *root);
 
@@ -130,14 +131,32 @@ private:
         bool inTemplate; // the children are template contents
     };
 
+    struct KnownAttributeName
+    {
+        std::string_view utf8;
+        GumboAttributeNamespaceEnum ns;
+        int id;
+    };
+
     void addNode(const GumboNode *node, bool inTemplate);
     int tagIdOf(const GumboElement &element, unsigned startOffset);
+    int namedTagId(const GumboElement &element, ElementNamespace ns);
     void addAttributes(const GumboElement &element);
+    int attributeNameId(const GumboAttribute &attribute);
 
     DomTree &m_tree;
     const std::vector<unsigned> &m_renamedNoscripts;
     std::vector<Frame> m_stack;
+    // A page repeats a few tag and attribute names many times: each is named and looked up once per page.
+    std::array<int, GUMBO_TAG_UNKNOWN> m_htmlTagIds;
+    std::vector<KnownAttributeName> m_attributeNames;
 };
+
+DomTreeBuilder::DomTreeBuilder(DomTree &tree, const std::vector<unsigned> &renamedNoscripts)
+    : m_tree(tree), m_renamedNoscripts(renamedNoscripts)
+{
+    m_htmlTagIds.fill(-1);
+}
 
 void DomTreeBuilder::build(const GumboNode *root)
 {
@@ -173,10 +192,10 @@ void DomTreeBuilder::addNode(const GumboNode *node, bool inTemplate)
     case GUMBO_NODE_WHITESPACE:
     case GUMBO_NODE_CDATA:
         // Text nodes never start or end a character split: Gumbo's text is whole UTF-8.
-        m_tree.addText(QString::fromUtf8(node->v.text.text), inTemplate);
+        m_tree.addText(QByteArrayView(node->v.text.text), inTemplate);
         break;
     case GUMBO_NODE_COMMENT:
-        m_tree.addComment(QString::fromUtf8(node->v.text.text), inTemplate);
+        m_tree.addComment(QByteArrayView(node->v.text.text), inTemplate);
         break;
     case GUMBO_NODE_DOCUMENT:
         break;
@@ -195,6 +214,18 @@ int DomTreeBuilder::tagIdOf(const GumboElement &element, unsigned startOffset)
         std::binary_search(m_renamedNoscripts.begin(), m_renamedNoscripts.end(), startOffset))
         return m_tree.addTag(u"noscript"_s, ns);
 
+    // A known HTML element is named by its tag alone.
+    if (ns == ElementNamespace::Html && std::size_t(element.tag) < m_htmlTagIds.size()) {
+        int &id = m_htmlTagIds[std::size_t(element.tag)];
+        if (id < 0)
+            id = namedTagId(element, ns);
+        return id;
+    }
+    return namedTagId(element, ns);
+}
+
+int DomTreeBuilder::namedTagId(const GumboElement &element, ElementNamespace ns)
+{
     // The tokenizer lower-cases ASCII letters of every tag name; SVG then restores the mixed case of some.
     QString name;
     GumboStringPiece original = element.original_tag;
@@ -219,23 +250,38 @@ void DomTreeBuilder::addAttributes(const GumboElement &element)
 {
     for (unsigned i = 0; i < element.attributes.length; ++i) {
         const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
-        QString name = QString::fromUtf8(attribute->name);
-        switch (attribute->attr_namespace) {
-        case GUMBO_ATTR_NAMESPACE_XLINK:
-            name = u"xlink:"_s + name;
-            break;
-        case GUMBO_ATTR_NAMESPACE_XML:
-            name = u"xml:"_s + name;
-            break;
-        case GUMBO_ATTR_NAMESPACE_XMLNS:
-            if (name != u"xmlns")
-                name = u"xmlns:"_s + name;
-            break;
-        case GUMBO_ATTR_NAMESPACE_NONE:
-            break;
-        }
-        m_tree.addAttribute(name, QString::fromUtf8(attribute->value));
+        m_tree.addAttribute(attributeNameId(*attribute), QByteArrayView(attribute->value));
     }
+}
+
+int DomTreeBuilder::attributeNameId(const GumboAttribute &attribute)
+{
+    const std::string_view utf8(attribute.name);
+    for (const KnownAttributeName &known : m_attributeNames) {
+        if (known.utf8 == utf8 && known.ns == attribute.attr_namespace)
+            return known.id;
+    }
+    QString name = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    switch (attribute.attr_namespace) {
+    case GUMBO_ATTR_NAMESPACE_XLINK:
+        name = u"xlink:"_s + name;
+        break;
+    case GUMBO_ATTR_NAMESPACE_XML:
+        name = u"xml:"_s + name;
+        break;
+    case GUMBO_ATTR_NAMESPACE_XMLNS:
+        if (name != u"xmlns")
+            name = u"xmlns:"_s + name;
+        break;
+    case GUMBO_ATTR_NAMESPACE_NONE:
+        break;
+    }
+    const int id = m_tree.addAttributeName(name);
+    // The name stays in Gumbo's memory, which outlives this builder. A hostile page's thousands of names are not
+    // remembered, so the search stays short.
+    if (m_attributeNames.size() < kRememberedAttributeNames)
+        m_attributeNames.push_back({utf8, attribute.attr_namespace, id});
+    return id;
 }
 
 } // namespace
