@@ -957,14 +957,11 @@ TEST(MainWindowWizardTest, RedefinitionRequestOpensTheWizard)
 
 namespace {
 
-// A page whose title, text and next link exist only once its script has run; a moment later the script also
-// rewrites the title, as pages that fill themselves in from later requests do.
+// A page whose title, text and next link exist only once its script has run.
 const QByteArray ScriptedPage =
     "<html><head><title>s</title></head><body><div id=box></div><script>"
     "document.getElementById('box').innerHTML = '<h1 id=t>第一章 脚本</h1><div id=c><span>脚本写的正文</span></div>'"
     " + '<p><a href=/scripted2 id=n><font>下一页</font></a></p>';"
-    "setTimeout(function () { document.getElementById('t').textContent = '第一章 脚本完';"
-    " document.body.setAttribute('data-done', '1'); }, 150);"
     "</script></body></html>";
 
 // Runs script in page's own world and returns its value.
@@ -1007,8 +1004,8 @@ TEST_F(WizardTest, WebTemplateIsReadFromTheLivePage)
     QWebEnginePage *page = wizard.webBrowser()->page();
     EXPECT_EQ(ui.shownWebPage, page);
     EXPECT_TRUE(ui.shownHtml.isEmpty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runInPage(page, u"document.body.getAttribute('data-done')"_s) == u"1"_s; },
-                                10'000));
+    // Text written after the page was read, as by a page that fills itself in from later requests.
+    runInPage(page, u"document.getElementById('t').textContent = '第一章 脚本完'; 0"_s);
 
     const int title = liveIndexOf(page, u"#t"_s);
     const int span = liveIndexOf(page, u"#c span"_s);
