@@ -4,6 +4,9 @@
 #include "app/booklistentry.h"
 #include "app/booklistfile.h"
 #include "browser/staticbrowser.h"
+#ifdef QH_HAVE_WEBENGINE
+#include "browser/webbrowser.h"
+#endif
 #include "common/error.h"
 #include "dialogs/aboutdialog.h"
 #include "dialogs/dialogfont.h"
@@ -235,7 +238,11 @@ TFrmMain::TFrmMain(const DataFolder &folder, MainWindowOptions options, std::uni
         m_dialogs = std::make_unique<WidgetDialogs>(this);
 
     buildControls();
-    m_EWB1 = new engine::EngineBrowsers(this);
+#ifdef QH_HAVE_WEBENGINE
+    m_EWB1 = new engine::EngineBrowsers([](QObject *owner) { return browser::createWebGrabBrowser(owner); }, this);
+#else
+    m_EWB1 = new engine::EngineBrowsers({}, this);
+#endif
     m_scheduler =
         std::make_unique<engine::DownloadScheduler>(m_books, m_store, *m_chooser, *this, *m_EWB1, m_options.engine);
     m_listCommands = std::make_unique<BookListCommands>(m_books, *m_LVDownList->selectionModel(), *m_scheduler, *this);

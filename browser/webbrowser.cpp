@@ -261,4 +261,11 @@ QWebEnginePage *WebBrowser::page() const
     return d->page;
 }
 
+WebBrowser *createWebGrabBrowser(QObject *parent)
+{
+    auto *browser = new WebBrowser(parent);
+    browser->setLoadImages(false);
+    return browser;
+}
+
 } // namespace qh::browser

@@ -57,4 +57,7 @@ private:
     friend class Private;
 };
 
+// A web browser as the grab wants it: no images (it reads text only).
+WebBrowser *createWebGrabBrowser(QObject *parent);
+
 } // namespace qh::browser

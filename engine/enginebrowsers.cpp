@@ -3,37 +3,21 @@
 #include <QCoreApplication>
 #include <QNetworkProxy>
 
-#ifdef QH_HAVE_WEBENGINE
-#include "browser/webbrowser.h"
-#endif
-
 namespace qh::engine {
 
-EngineBrowsers::EngineBrowsers(QObject *parent) : QObject(parent), m_static(new browser::StaticBrowser(this)) {}
+EngineBrowsers::EngineBrowsers(WebBrowserFactory webFactory, QObject *parent)
+    : QObject(parent), m_static(new browser::StaticBrowser(this)), m_webFactory(std::move(webFactory))
+{}
 
 EngineBrowsers::~EngineBrowsers() = default;
-
-bool EngineBrowsers::webEngineAvailable()
-{
-#ifdef QH_HAVE_WEBENGINE
-    // Chromium needs a graphical application object, even without a window.
-    return QCoreApplication::instance() && QCoreApplication::instance()->inherits("QGuiApplication");
-#else
-    return false;
-#endif
-}
 
 browser::Browser *EngineBrowsers::browserFor(templates::GrabEngine engine)
 {
     if (engine == templates::GrabEngine::Static)
         return m_static;
-#ifdef QH_HAVE_WEBENGINE
-    if (!m_web && webEngineAvailable()) {
-        auto *web = new browser::WebBrowser(this);
-        web->setLoadImages(false); // the grab reads text only
-        m_web = web;
-    }
-#endif
+    const bool graphical = QCoreApplication::instance() && QCoreApplication::instance()->inherits("QGuiApplication");
+    if (!m_web && m_webFactory && graphical)
+        m_web = m_webFactory(this);
     return m_web;
 }
 

@@ -1,4 +1,5 @@
 #include "app/cli/clicontext.h"
+#include "app/cli/webengineloader.h"
 
 #include "browser/htmlparser.h"
 #include "browser/pagefetcher.h"
@@ -81,7 +82,7 @@ bool isAddress(const QString &source)
 int printLivePage(const QUrl &url, int waitMs, const std::function<void(const browser::Document &)> &print,
                   CliContext &context)
 {
-    engine::EngineBrowsers browsers;
+    engine::EngineBrowsers browsers(webEnginePluginFactory(context.err));
     browser::Browser *const browser = browsers.browserFor(templates::GrabEngine::Web);
     if (!browser) {
         context.err << "quillhaul-cli: this build has no web engine\n";

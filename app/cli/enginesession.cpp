@@ -1,6 +1,7 @@
 #include "app/cli/enginesession.h"
 
 #include "app/booklistfile.h"
+#include "app/cli/webengineloader.h"
 #include "common/error.h"
 #include "templates/selection.h"
 #include "templates/templatefile.h"
@@ -60,7 +61,7 @@ engine::SchedulerConfig schedulerConfig(const settings::AppSettings &settings, c
 
 EngineSession::EngineSession(const QString &dataDirOverride, QTextStream &err)
     : m_folder(DataFolder::locate(dataDirOverride)), m_settings(settings::LoadSettings(m_folder.settingsFile())),
-      m_ui(err)
+      m_browsers(webEnginePluginFactory(err)), m_ui(err)
 {
     // The books' folder is made when missing, as the window does at start.
     if (!QDir().mkpath(m_settings.SavePath))

@@ -1,7 +1,7 @@
 #include "app/cli/clicontext.h"
 
 #include <QCoreApplication>
-#ifdef QH_HAVE_WEBENGINE
+#ifdef QUILLHAUL_WEBENGINE_PLUGIN
 #include "browser/webengineenvironment.h"
 
 #include <QGuiApplication>
@@ -82,7 +82,7 @@ int dispatch(QStringList args, QTextStream &out, QTextStream &err)
 
 int main(int argc, char *argv[])
 {
-#ifdef QH_HAVE_WEBENGINE
+#ifdef QUILLHAUL_WEBENGINE_PLUGIN
     // Pages that need scripts are read by Chromium, which wants a graphical application object; offscreen it needs
     // no display.
     qh::browser::prepareWebEngineEnvironment(true);
