@@ -23,23 +23,6 @@ using engine::GrabEnd;
 
 namespace {
 
-// Runs the event loop until done() holds or timeoutMs pass. Chromium posts many small tasks to the event loop
-// while it loads a page; QTest's waits sleep between turns and would stretch every load to seconds.
-bool runUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(1);
-    if (!done())
-        loop.exec();
-    return done();
-}
-
 class RecordingUi final : public engine::EngineUi
 {
 public:
@@ -150,7 +133,7 @@ protected:
         scheduler.BtnBeginClick();
         if (whileRunning)
             whileRunning(scheduler);
-        EXPECT_TRUE(runUntil([&] { return !ends.isEmpty(); }, 30'000)) << "the book never ended";
+        EXPECT_TRUE(qh::test::runEventLoopUntil([&] { return !ends.isEmpty(); }, 30'000)) << "the book never ended";
         return ends.value(0, GrabEnd::Stopped);
     }
 
@@ -235,7 +218,7 @@ TEST_F(WebGrabTest, StopWhileAScriptLinkLoadsThenResume)
     server.setResponse(u"/jslink/2"_s, slow);
     books.appendBook({u"书"_s, u"0"_s, app::StatusQueued, server.url(u"/jslink/1"_s).toString()});
     const GrabEnd stopped = runHeadBook([this](engine::DownloadScheduler &scheduler) {
-        ASSERT_TRUE(runUntil([&] { return server.requestCount(u"/jslink/2"_s) == 1; }, 30'000));
+        ASSERT_TRUE(qh::test::runEventLoopUntil([&] { return server.requestCount(u"/jslink/2"_s) == 1; }, 30'000));
         scheduler.BtnStopClick();
     });
     EXPECT_EQ(stopped, GrabEnd::Stopped);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "browser/webengineenvironment.h"
 #include "gui/testenvironment.h"
 
 // The window tests need widgets, so this main makes a QApplication, offscreen unless told otherwise. HOME and the
@@ -14,6 +15,7 @@ int main(int argc, char **argv)
     if (!home.isValid())
         return 2;
     qh::test::prepareWindowTestEnvironment(home);
+    qh::browser::prepareWebEngineEnvironment(true);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

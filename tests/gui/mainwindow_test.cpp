@@ -123,7 +123,7 @@ protected:
         settings::SaveSettings(iniFile(), stored);
     }
 
-    void writeTemplate()
+    void writeTemplate(templates::GrabEngine engine = templates::GrabEngine::Static)
     {
         const demo::TemplatePositions at = book.templatePositions();
         templates::TemplateStore store;
@@ -139,6 +139,8 @@ protected:
         write(u"icontentindex"_s, QString::number(at.content));
         write(u"sContentTagname"_s, u"DIV"_s);
         write(u"iparentindex"_s, QString::number(at.parent));
+        if (engine == templates::GrabEngine::Web)
+            write(u"sEngine"_s, u"web"_s);
         templates::SaveTemplateFile(templateFile(), store);
     }
 
@@ -326,6 +328,23 @@ TEST_F(MainWindowTest, GrabsABookToTheEnd)
     EXPECT_TRUE(dialogs->errors.isEmpty());
     EXPECT_TRUE(dialogs->messages.isEmpty());
     EXPECT_EQ(bytesOf(listFile()), QByteArray());
+}
+
+// A book whose template names the web engine is grabbed by it, to the same bytes as the static engine writes.
+TEST_F(MainWindowTest, GrabsABookWithAWebTemplate)
+{
+    writeSettings();
+    writeTemplate(templates::GrabEngine::Web);
+    writeList({{u"示例小说"_s, u"0"_s, app::StatusQueued, chapterUrl(1)}});
+    TFrmMain &w = open();
+
+    w.BtnBeginClick();
+
+    ASSERT_TRUE(test::runEventLoopUntil([&] { return w.books().isEmpty(); }, 30'000))
+        << dialogs->messages.join(u'\n').toStdString();
+    EXPECT_EQ(bytesOf(app::BookFilePath(booksFolder(), u"示例小说"_s)), book.bookFileBytes(1, 5));
+    EXPECT_TRUE(dialogs->errors.isEmpty());
+    EXPECT_TRUE(dialogs->messages.isEmpty());
 }
 
 // Stop while a book loads shows the wait dialog, which hides itself once the book is queued again.
