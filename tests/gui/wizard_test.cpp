@@ -14,10 +14,12 @@
 #include "support/testutils.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -86,9 +88,24 @@ public:
     QWebEnginePage *shownWebPage = nullptr;
 };
 
-bool waitFor(const std::function<bool()> &condition)
+// Runs the event loop until condition holds or timeoutMs have passed. Unlike QTest::qWaitFor, which sleeps between
+// rounds of events, this lets Chromium's many small tasks run back to back: a page load takes tens of milliseconds
+// instead of over a second.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10'000)
 {
-    return QTest::qWaitFor(condition, 10'000);
+    if (condition())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    poll.start();
+    loop.exec();
+    return condition();
 }
 
 class WizardTest : public ::testing::Test
@@ -739,7 +756,7 @@ protected:
         window->findChild<QLineEdit *>(u"EdtAddr"_s)->setText(url);
         window->wizard().setAddress(url);
         button(u"BBtnGo"_s)->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().view().beginEnabled; }, 60'000))
+        ASSERT_TRUE(waitFor([&] { return window->wizard().view().beginEnabled; }, 60'000))
             << dialogs.messages.join(u'|').toStdString();
     }
 
@@ -754,7 +771,7 @@ protected:
                                           result = value;
                                           done = true;
                                       });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
+        EXPECT_TRUE(waitFor([&] { return done; }, 10'000));
         const QVariantList xy = result.toList();
         return xy.size() == 2 ? QPointF(xy.at(0).toDouble(), xy.at(1).toDouble()).toPoint() : QPoint(-1, -1);
     }
@@ -770,7 +787,7 @@ protected:
 
     bool waitForQuestion() const
     {
-        return QTest::qWaitFor([&] { return window->wizard().view().questionVisible; }, 10'000);
+        return waitFor([&] { return window->wizard().view().questionVisible; }, 10'000);
     }
 
     QTemporaryDir folder;
@@ -804,7 +821,7 @@ TEST_F(WizardWindowTest, DefineByClickingThenGrabTheBook)
     ASSERT_EQ(window->wizard().WizardState(), app::wizardstate::Link);
 
     clickAt(centreOf(u".bottem1 font"_s));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().WizardState() == app::wizardstate::Save; }, 10'000))
+    ASSERT_TRUE(waitFor([&] { return window->wizard().WizardState() == app::wizardstate::Save; }, 10'000))
         << dialogs.messages.join(u'|').toStdString();
     EXPECT_EQ(server.requestCount(book.chapterPath(2)), 0);
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'|').toStdString();
@@ -845,8 +862,8 @@ TEST_F(WizardWindowTest, DefineByClickingThenGrabTheBook)
 
     const int before = server.requestCount(book.chapterPath(2));
     clickAt(centreOf(u".bottem1 font"_s));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().address() == chapterUrl(2); }, 10'000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return server.requestCount(book.chapterPath(2)) > before; }, 10'000));
+    ASSERT_TRUE(waitFor([&] { return window->wizard().address() == chapterUrl(2); }, 10'000));
+    EXPECT_TRUE(waitFor([&] { return server.requestCount(book.chapterPath(2)) > before; }, 10'000));
 }
 
 // With scripts off the view parses noscript content as elements, while the grabber's document holds it as text:
@@ -858,7 +875,7 @@ TEST_F(WizardWindowTest, DifferentTreeInTheViewIsRefused)
     load(server.url(u"/noscript"_s).toString());
     button(u"BBtnBegin"_s)->click();
     clickAt(centreOf(u"#t"_s));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.messages.isEmpty(); }, 10'000));
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }, 10'000));
     EXPECT_EQ(dialogs.messages, QStringList{msg::Mismatch});
     EXPECT_FALSE(window->wizard().view().questionVisible);
 }
@@ -872,10 +889,10 @@ TEST_F(WizardWindowTest, PageTooLargeForTheViewIsRefused)
     server.setPage(u"/big"_s, big, "text/html; charset=gbk");
     window->wizard().setAddress(server.url(u"/big"_s).toString());
     button(u"BBtnGo"_s)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.messages.isEmpty(); }, 30'000));
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }, 30'000));
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(dialogs.messages.first().startsWith(u"网页太大"_s)) << dialogs.messages.first().toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->wizard().view().help == msg::StartHelp; }, 10'000));
+    EXPECT_TRUE(waitFor([&] { return window->wizard().view().help == msg::StartHelp; }, 10'000));
     EXPECT_FALSE(window->wizard().view().beginEnabled);
     EXPECT_TRUE(view()->showHtml(u"<p>小</p>"_s, server.url(u"/small"_s)));
 }
@@ -973,7 +990,7 @@ QVariant runInPage(QWebEnginePage *page, const QString &script)
         result = value;
         done = true;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
+    EXPECT_TRUE(waitFor([&] { return done; }, 10'000));
     return result;
 }
 
@@ -1084,7 +1101,7 @@ TEST_F(WizardWindowTest, WebTemplateDefinedByClickingTheLivePage)
     button(u"BBtnNo"_s)->click();
     button(u"BBtnYes"_s)->click();
     clickAt(centreOf(u"#n font"_s));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->wizard().WizardState() == app::wizardstate::Save; }, 10'000))
+    ASSERT_TRUE(waitFor([&] { return window->wizard().WizardState() == app::wizardstate::Save; }, 10'000))
         << dialogs.messages.join(u'|').toStdString();
     EXPECT_EQ(server.requestCount(u"/scripted2"_s), 0);
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'|').toStdString();
@@ -1100,6 +1117,10 @@ TEST_F(WizardWindowTest, WebTemplateDefinedByClickingTheLivePage)
 
 #endif
 
+#ifdef QH_HAVE_WEBENGINE
+#include "browser/webengineenvironment.h"
+#endif
+
 // The GUI tests' main, with what Qt WebEngine needs before the application exists.
 int main(int argc, char **argv)
 {
@@ -1107,12 +1128,11 @@ int main(int argc, char **argv)
     if (!home.isValid())
         return 2;
     qh::test::prepareWindowTestEnvironment(home);
-    // Chromium's sandbox refuses to start as root, and offscreen there is no GPU.
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray("--no-sandbox --disable-gpu"));
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", QByteArray("1"));
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#ifdef QH_HAVE_WEBENGINE
+    // Chromium as the program sets it up (a windowless page's timers unthrottled, no sandbox as root), offscreen and
+    // without a GPU.
+    qh::browser::prepareWebEngineEnvironment(true);
+#endif
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
