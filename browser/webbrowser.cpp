@@ -18,6 +18,11 @@ namespace qh::browser {
 namespace {
 
 constexpr auto DefaultLoadTimeout = std::chrono::seconds(60);
+// A page that sends the browser on by a refresh header within this time is followed, as a browser's user would
+// see it; a longer refresh is a page that updates itself, not a way on.
+constexpr double FollowedRefreshSeconds = 5;
+// How many times one load may be sent on (by a script or a refresh) before the page it has reached is taken.
+constexpr int MaxMovesPerLoad = 5;
 
 LoadError loadError(LoadError::Kind kind, const QUrl &url, const QString &cause, int httpStatus = 0)
 {
@@ -52,9 +57,9 @@ public:
     enum class Waiting
     {
         Nothing,
-        Load,        // a load we asked for, or one a clicked script link started
-        ScriptGrace, // a script link was clicked: a load may start any moment
-        Snapshot,    // the page is complete and being read
+        Load,      // a load we asked for, or one a clicked script link started
+        MayMoveOn, // a script link was clicked: a load may start any moment
+        Snapshot,  // the page is complete and being read
     };
 
     explicit Private(WebBrowser &browser);
@@ -67,9 +72,10 @@ public:
     QWebEngineProfile *profile;
     WebPage *page;
     QTimer loadTimeout;
-    QTimer scriptGrace;
+    QTimer moveOnGrace;
     Waiting waiting = Waiting::Nothing;
     bool sawStart = false;  // the awaited load has started (earlier loads' last events are ignored)
+    int moves = 0;          // how often the awaited load has been sent on by the page itself
     quint64 generation = 0; // bumped by every request, so that late answers to older ones are dropped
     QUrl url;               // the address asked for
     std::shared_ptr<WebDocument> document;
@@ -102,9 +108,9 @@ WebBrowser::Private::Private(WebBrowser &browser)
         page->triggerAction(QWebEnginePage::Stop);
         finish(loadError(LoadError::Kind::Timeout, url, u"网页在限定时间内没有加载完成"_s));
     });
-    scriptGrace.setSingleShot(true);
-    QObject::connect(&scriptGrace, &QTimer::timeout, &browser, [this] {
-        if (waiting == Waiting::ScriptGrace)
+    moveOnGrace.setSingleShot(true);
+    QObject::connect(&moveOnGrace, &QTimer::timeout, &browser, [this] {
+        if (waiting == Waiting::MayMoveOn)
             readPage(true); // the script changed the page in place, or did nothing
     });
     QObject::connect(page, &QWebEnginePage::loadingChanged, &browser,
@@ -114,8 +120,13 @@ WebBrowser::Private::Private(WebBrowser &browser)
 void WebBrowser::Private::onLoadingChanged(const QWebEngineLoadingInfo &info)
 {
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
-        if (waiting == Waiting::ScriptGrace) {
-            scriptGrace.stop();
+        // The page goes on to another while we wait for it to move on, or while it is being read: the load we
+        // wait for is that one now.
+        const bool movedOn = waiting == Waiting::MayMoveOn || (waiting == Waiting::Snapshot && moves < MaxMovesPerLoad);
+        if (movedOn) {
+            ++generation; // a reading of the page left behind is of no use
+            ++moves;
+            moveOnGrace.stop();
             waiting = Waiting::Load;
             url = info.url();
             loadTimeout.start();
@@ -162,7 +173,15 @@ void WebBrowser::Private::readPage(bool sameDocument)
                 return finish(loadError(LoadError::Kind::ParseFailed, url, u"无法读取网页的内容"_s));
             if (!snapshot->isPage())
                 return finish(loadError(LoadError::Kind::NotHtml, url, u"不是网页（%1）"_s.arg(snapshot->contentType)));
+            const double refreshSeconds = snapshot->refreshSeconds;
             document = std::make_shared<WebDocument>(page, std::move(*snapshot));
+            if (refreshSeconds >= 0 && refreshSeconds <= FollowedRefreshSeconds && moves < MaxMovesPerLoad) {
+                // The page is a way on: wait for its refresh to take the browser there (a second's grace beyond
+                // its time), or else take the page as it is.
+                waiting = Waiting::MayMoveOn;
+                moveOnGrace.start(int(refreshSeconds * 1000) + 1000);
+                return;
+            }
             finish({});
         });
 }
@@ -170,7 +189,7 @@ void WebBrowser::Private::readPage(bool sameDocument)
 void WebBrowser::Private::finish(LoadError error)
 {
     loadTimeout.stop();
-    scriptGrace.stop();
+    moveOnGrace.stop();
     waiting = Waiting::Nothing;
     q.m_error = std::move(error);
     if (q.m_error.isError())
@@ -191,11 +210,12 @@ WebBrowser::~WebBrowser()
 void WebBrowser::Navigate(const QUrl &url)
 {
     ++d->generation;
-    d->scriptGrace.stop();
+    d->moveOnGrace.stop();
     d->document.reset();
     d->url = url;
     d->waiting = Private::Waiting::Load;
     d->sawStart = false;
+    d->moves = 0;
     m_error = {};
     m_state = State::Loading;
     d->loadTimeout.start();
@@ -208,8 +228,9 @@ void WebBrowser::awaitScriptNavigation(std::chrono::milliseconds grace)
     m_error = {};
     m_state = State::Loading;
     d->sawStart = false;
-    d->waiting = Private::Waiting::ScriptGrace;
-    d->scriptGrace.start(grace);
+    d->moves = 0;
+    d->waiting = Private::Waiting::MayMoveOn;
+    d->moveOnGrace.start(grace);
 }
 
 void WebBrowser::stop()
@@ -218,7 +239,7 @@ void WebBrowser::stop()
         return;
     ++d->generation;
     d->loadTimeout.stop();
-    d->scriptGrace.stop();
+    d->moveOnGrace.stop();
     d->waiting = Private::Waiting::Nothing;
     d->page->triggerAction(QWebEnginePage::Stop);
     d->document.reset();

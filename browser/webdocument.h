@@ -24,8 +24,8 @@ public:
 
     QUrl url() const override { return m_state->snapshot.url; }
     QString title() const override { return m_state->snapshot.title; }
-    // The page's whole text as of the latest snapshot.
-    QString bodyText() const { return m_state->snapshot.bodyText; }
+    // Seconds until a refresh header of the page sends the browser on; -1 without one.
+    double refreshSeconds() const { return m_state->snapshot.refreshSeconds; }
     // The page is still the one this document was read from.
     bool isCurrent() const;
 

@@ -61,9 +61,16 @@ QString webSnapshotScript()
         ends.push(isVoid ? '' : '</' + e.localName + '>');
         attributes.push(pairs);
     }
+    var refreshSeconds = -1;
+    var refresh = document.querySelector('meta[http-equiv="refresh" i]');
+    if (refresh) {
+        var parts = /^\s*(\d+(?:\.\d*)?)[^;,]*[;,]\s*(?:url\s*=\s*)?(\S+)/i.exec(refresh.content || '');
+        if (parts)
+            refreshSeconds = parseFloat(parts[1]);
+    }
     return JSON.stringify({
         url: location.href, title: document.title, contentType: document.contentType,
-        bodyText: document.body ? document.body.innerText : '',
+        refreshSeconds: refreshSeconds,
         tags: tags, parents: parents, texts: texts, innerHtmls: inner, startTags: starts, endTags: ends,
         attributes: attributes
     });
@@ -82,7 +89,7 @@ std::optional<WebSnapshot> parseWebSnapshot(const QByteArray &json)
     snapshot.url = QUrl(object.value(u"url"_s).toString());
     snapshot.title = object.value(u"title"_s).toString();
     snapshot.contentType = object.value(u"contentType"_s).toString();
-    snapshot.bodyText = object.value(u"bodyText"_s).toString();
+    snapshot.refreshSeconds = object.value(u"refreshSeconds"_s).toDouble(-1);
     snapshot.tags = toStrings(object.value(u"tags"_s).toArray());
     snapshot.texts = toStrings(object.value(u"texts"_s).toArray());
     snapshot.innerHtmls = toStrings(object.value(u"innerHtmls"_s).toArray());

@@ -18,7 +18,8 @@ struct WebSnapshot
     QUrl url; // where the page is now (a script may have changed it without loading)
     QString title;
     QString contentType;
-    QString bodyText; // the page's whole text, to tell whether a script has changed the page
+    // A refresh header in the page that leads elsewhere: seconds until the browser follows it; -1 without one.
+    double refreshSeconds = -1;
     QStringList tags;
     QList<int> parents;
     QStringList texts;

@@ -235,3 +235,22 @@ TEST_F(WebBrowserTest, SendsTheGrabbersUserAgent)
 }
 
 } // namespace
+
+// A page that sends the browser on at once, by script or by a refresh, completes as the page it leads to.
+TEST_F(WebBrowserTest, FollowsPagesThatMoveOnAsTheyLoad)
+{
+    server->setPage(u"/moved-here"_s, "<html><body><p>到了</p></body></html>");
+    server->setPage(u"/by-script"_s, "<html><body><script>location.replace('/moved-here');</script></body></html>");
+    server->setPage(u"/by-refresh"_s,
+                    "<html><head><meta http-equiv=refresh content=\"0; url=/moved-here\"></head><body></body></html>");
+    for (const QString &path : {u"/by-script"_s, u"/by-refresh"_s}) {
+        SCOPED_TRACE(path.toStdString());
+        ASSERT_TRUE(load(path)) << browser->lastError().message.toStdString();
+        const auto document = browser->GetHtmlDocument();
+        ASSERT_TRUE(document);
+        EXPECT_EQ(document->url(), server->url(u"/moved-here"_s));
+        const int p = indexOfTag(*document, u"P"_s);
+        ASSERT_GE(p, 0);
+        EXPECT_EQ(document->innerTextAt(p), u"到了"_s);
+    }
+}
