@@ -3,9 +3,12 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace qh::browser {
 
@@ -512,6 +515,98 @@ QByteArray MetaPrescanner::run()
     return {};
 }
 
+// GBK's two-byte characters: a lead byte 0x81..0xFE, a trail byte 0x40..0xFE other than 0x7F.
+constexpr int kGbkLeads = 0xFE - 0x81 + 1;
+constexpr int kGbkTrails = 0xFE - 0x40 + 1;
+
+// What ICU's GB18030 decoder makes of every two-byte sequence that stands for one BMP character, as UTF-8; nothing
+// where it makes anything else (an invalid pair, U+FFFD), which the table leaves to ICU itself.
+class GbkTable
+{
+public:
+    // A character's UTF-8 bytes, and their count (0: ICU must decide). Four bytes in all, copied as one word.
+    struct Utf8Char
+    {
+        char bytes[3];
+        quint8 length;
+    };
+
+    GbkTable() : m_utf8(std::size_t(kGbkLeads) * kGbkTrails, Utf8Char{})
+    {
+        // One decode for all pairs, each followed by a line feed: a line feed is never a trail byte, so an invalid
+        // pair cannot take it along, and the text between two line feeds is what that pair alone decodes to.
+        QByteArray pairs;
+        pairs.reserve(kGbkLeads * kGbkTrails * 3);
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                pairs.append(char(lead));
+                pairs.append(char(trail));
+                pairs.append('\n');
+            }
+        }
+        QStringDecoder decoder("GB18030", QStringConverter::Flag::Stateless);
+        const QString text = decoder.decode(pairs);
+        std::size_t index = 0;
+        for (const QStringView one : QStringView(text).tokenize(u'\n')) {
+            if (index == m_utf8.size())
+                break;
+            if (one.size() == 1 && !one.front().isSurrogate() && one.front() != QChar::ReplacementCharacter)
+                m_utf8[index] = packUtf8(one.front().unicode());
+            ++index;
+        }
+        if (index != m_utf8.size())
+            std::fill(m_utf8.begin(), m_utf8.end(), Utf8Char{}); // not the shape expected: ICU decodes everything
+    }
+
+    const Utf8Char &utf8(unsigned char lead, unsigned char trail) const
+    {
+        static constexpr Utf8Char none{};
+        if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE)
+            return none;
+        return m_utf8[std::size_t(lead - 0x81) * kGbkTrails + std::size_t(trail - 0x40)];
+    }
+
+private:
+    static Utf8Char packUtf8(char16_t unit)
+    {
+        // Pairs decode to U+0080 and above: two or three bytes.
+        if (unit < 0x800)
+            return {{char(0xC0 | (unit >> 6)), char(0x80 | (unit & 0x3F)), 0}, 2};
+        return {{char(0xE0 | (unit >> 12)), char(0x80 | ((unit >> 6) & 0x3F)), char(0x80 | (unit & 0x3F))}, 3};
+    }
+
+    std::vector<Utf8Char> m_utf8;
+};
+
+// GBK to UTF-8 in one pass; nothing when a byte sequence needs ICU (four-byte GB18030, invalid bytes).
+std::optional<std::string> gbkToUtf8(QByteArrayView bytes)
+{
+    static const GbkTable table;
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype size = bytes.size();
+    // A pair becomes at most three bytes, and each is written as four: room for a whole word past the end.
+    std::string utf8(std::size_t(size) * 3 / 2 + 4, '\0');
+    char *out = utf8.data();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char byte = data[i];
+        if (byte < 0x80) {
+            *out++ = char(byte);
+            ++i;
+            continue;
+        }
+        if (i + 1 == size)
+            return std::nullopt;
+        const GbkTable::Utf8Char &character = table.utf8(byte, data[i + 1]);
+        if (character.length == 0)
+            return std::nullopt;
+        std::memcpy(out, &character, sizeof character);
+        out += character.length;
+        i += 2;
+    }
+    utf8.resize(std::size_t(out - utf8.data()));
+    return utf8;
+}
+
 QString decodeUserDefined(QByteArrayView bytes)
 {
     QString text(bytes.size(), Qt::Uninitialized);
@@ -630,6 +725,17 @@ QString decodeHtml(QByteArrayView bytes, QByteArrayView contentType)
 {
     const SniffedEncoding sniffed = sniffEncoding(bytes, contentType);
     return decodeWith(bytes.sliced(sniffed.bomLength), sniffed.encoding);
+}
+
+std::string decodeHtmlToUtf8(QByteArrayView bytes, QByteArrayView contentType)
+{
+    const SniffedEncoding sniffed = sniffEncoding(bytes, contentType);
+    const QByteArrayView text = bytes.sliced(sniffed.bomLength);
+    if (sniffed.encoding == "GBK" || sniffed.encoding == "gb18030") {
+        if (std::optional<std::string> utf8 = gbkToUtf8(text))
+            return std::move(*utf8);
+    }
+    return decodeWith(text, sniffed.encoding).toStdString();
 }
 
 } // namespace qh::browser

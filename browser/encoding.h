@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <string>
+
 // Character sets of fetched pages, as browsers determine them. Encodings are named by their canonical WHATWG
 // names ("GBK", "UTF-8", "windows-1252" ...); every function is pure and thread-safe.
 namespace qh::browser {
@@ -33,5 +35,9 @@ QString decodeWith(QByteArrayView bytes, const QByteArray &encoding);
 
 // Sniffs and decodes a page; the byte-order mark is not part of the result.
 QString decodeHtml(QByteArrayView bytes, QByteArrayView contentType);
+
+// The same text as UTF-8, which is what the HTML parser reads: decodeHtml(...).toStdString(), made without the
+// UTF-16 step for GBK pages whose characters are all ASCII or two-byte (almost every Chinese page).
+std::string decodeHtmlToUtf8(QByteArrayView bytes, QByteArrayView contentType);
 
 } // namespace qh::browser

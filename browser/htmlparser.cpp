@@ -284,11 +284,9 @@ int DomTreeBuilder::attributeNameId(const GumboAttribute &attribute)
     return id;
 }
 
-} // namespace
-
-std::shared_ptr<const StaticDocument> parseHtmlText(const QString &text, const QUrl &url, std::stop_token stop)
+// Parses UTF-8 text; the buffer is changed where noscript elements need renaming.
+std::shared_ptr<const StaticDocument> parseUtf8(std::string buffer, const QUrl &url, std::stop_token stop)
 {
-    std::string buffer = text.toStdString();
     std::vector<unsigned> renamedNoscripts;
     const std::size_t budget = kArenaBaseBudget + kArenaBudgetPerInputByte * buffer.size();
     for (int pass = 1;; ++pass) {
@@ -306,17 +304,24 @@ std::shared_ptr<const StaticDocument> parseHtmlText(const QString &text, const Q
     }
 }
 
+} // namespace
+
+std::shared_ptr<const StaticDocument> parseHtmlText(const QString &text, const QUrl &url, std::stop_token stop)
+{
+    return parseUtf8(text.toStdString(), url, std::move(stop));
+}
+
 std::shared_ptr<const StaticDocument> parseHtmlDocument(const QByteArray &bytes, const QByteArray &contentTypeHeader,
                                                         const QUrl &url)
 {
-    return parseHtmlText(decodeHtml(bytes, contentTypeHeader), url);
+    return parseUtf8(decodeHtmlToUtf8(bytes, contentTypeHeader), url, {});
 }
 
 std::shared_ptr<const StaticDocument> parseHtmlDocumentUntil(const QByteArray &bytes,
                                                              const QByteArray &contentTypeHeader, const QUrl &url,
                                                              std::stop_token stop)
 {
-    return parseHtmlText(decodeHtml(bytes, contentTypeHeader), url, std::move(stop));
+    return parseUtf8(decodeHtmlToUtf8(bytes, contentTypeHeader), url, std::move(stop));
 }
 
 } // namespace qh::browser

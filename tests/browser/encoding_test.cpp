@@ -6,6 +6,7 @@
 
 using namespace Qt::StringLiterals;
 using qh::browser::decodeHtml;
+using qh::browser::decodeHtmlToUtf8;
 using qh::browser::encodingForLabel;
 using qh::browser::sniffEncoding;
 
@@ -86,6 +87,49 @@ TEST(Encoding, Decoding)
     EXPECT_EQ(decodeHtml("a\x80", "text/html; charset=x-user-defined"), u"a\uF780"_s);
     EXPECT_EQ(decodeHtml("abc", "text/html; charset=iso-2022-kr"), u"\uFFFD"_s);
     EXPECT_EQ(decodeHtml("a\xC3", "text/html; charset=utf-8"), u"a\uFFFD"_s);
+}
+
+// The parser's UTF-8 is the page's decodeHtml text, byte for byte: for every GBK byte pair, valid or not (the pairs
+// that ICU reads as one character go through a table made from ICU, the rest through ICU itself), and for the bytes
+// that only ICU reads.
+TEST(Encoding, Utf8ForTheParserIsTheDecodedText)
+{
+    const QByteArray gbk = "text/html; charset=gbk";
+    const auto expectSame = [](const QByteArray &bytes, const QByteArray &contentType) {
+        EXPECT_EQ(decodeHtmlToUtf8(bytes, contentType), decodeHtml(bytes, contentType).toStdString())
+            << bytes.toHex().toStdString() << " as " << contentType.toStdString();
+    };
+    QByteArray everyValidPair;
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+        for (int trail = 0x30; trail <= 0xFF; ++trail) {
+            const QByteArray pair = QByteArray(1, char(lead)) + char(trail);
+            expectSame("<p>" + pair + "</p>", gbk);
+            if (decodeHtml(pair, gbk).size() == 1 && decodeHtml(pair, gbk) != u"\uFFFD"_s)
+                everyValidPair += pair;
+        }
+    }
+    EXPECT_GT(everyValidPair.size(), 2 * 21000);
+    expectSame(everyValidPair, gbk);
+    expectSame("<title>" + everyValidPair + "</title>", "text/html; charset=gb18030");
+    expectSame(everyValidPair, ""); // GB18030 by default
+
+    const struct
+    {
+        QByteArray bytes;
+        QByteArray contentType;
+    } cases[] = {
+        {"ascii only <p>x</p>\r\n", gbk},
+        {QByteArray("nul\0inside", 11), gbk},
+        {"\xB5\xDA\xD2\xBB\xB5", gbk},                // a lead byte at the very end
+        {"\x81\x30\x81\x30 four bytes", gbk},         // U+0080, a four-byte sequence
+        {"\x80 \xFF \xA1", gbk},                      // bytes that are no character
+        {"\xEF\xBB\xBF\xE4\xB8\xAD\xEF\xBB\xBF", ""}, // UTF-8 by its BOM
+        {"a\xC3 \xE4\xB8\xAD", "text/html; charset=utf-8"},
+        {"\xA4\xA4\xA4\xE5", "text/html; charset=big5"},
+        {QByteArray("\xFF\xFEx\0", 4), ""},
+    };
+    for (const auto &c : cases)
+        expectSame(c.bytes, c.contentType);
 }
 
 } // namespace
