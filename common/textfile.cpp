@@ -9,6 +9,11 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
 namespace qh::text {
 
 namespace {
@@ -23,6 +28,84 @@ QString nativePath(const QString &path)
     return QDir::toNativeSeparators(path);
 }
 
+// GB18030 for every character of the Basic Multilingual Plane but the surrogates, as ICU encodes it, made with one
+// ICU call: a chapter is then encoded by lookups instead of by ICU's converter.
+class Gb18030Table
+{
+public:
+    struct Bytes
+    {
+        char bytes[4];
+        quint8 length;
+    };
+
+    Gb18030Table() : m_characters(0x10000, Bytes{})
+    {
+        QString all;
+        all.reserve(0x10000);
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            if (!QChar::isSurrogate(c))
+                all.append(QChar(char16_t(c)));
+        }
+        QStringEncoder encoder(codecName(Encoding::Gb18030), QStringConverter::Flag::Stateless);
+        const QByteArray bytes = encoder.encode(all);
+        // A byte below 0x80 stands alone; a second byte 0x30..0x39 makes a four-byte sequence, any other a pair.
+        const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+        const qsizetype size = bytes.size();
+        qsizetype at = 0;
+        for (const QChar c : std::as_const(all)) {
+            int length = 2;
+            if (at >= size)
+                return; // not the shape expected: ICU encodes everything
+            if (data[at] < 0x80)
+                length = 1;
+            else if (at + 1 < size && data[at + 1] >= 0x30 && data[at + 1] <= 0x39)
+                length = 4;
+            if (at + length > size)
+                return;
+            Bytes &character = m_characters[c.unicode()];
+            std::memcpy(character.bytes, data + at, std::size_t(length));
+            character.length = quint8(length);
+            at += length;
+        }
+        m_valid = at == size;
+    }
+
+    bool isValid() const { return m_valid; }
+    const Bytes &operator[](QChar c) const { return m_characters[c.unicode()]; }
+
+private:
+    std::vector<Bytes> m_characters; // by code unit; surrogates have none
+    bool m_valid = false;
+};
+
+// Texts shorter than this go to ICU, so that a program that only writes a short list never makes the table.
+constexpr qsizetype kTableMinLength = 256;
+
+// The GB18030 bytes of text, or nothing when ICU must encode it (surrogates, or no table).
+std::optional<QByteArray> encodeGb18030ByTable(QStringView text)
+{
+    static const Gb18030Table table;
+    if (!table.isValid())
+        return std::nullopt;
+    qsizetype size = 0;
+    for (const QChar c : text) {
+        if (c.isSurrogate())
+            return std::nullopt;
+        size += table[c].length;
+    }
+    // Each character is copied as four bytes: room for the last one's.
+    QByteArray bytes(size + 3, Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const QChar c : text) {
+        const Gb18030Table::Bytes &character = table[c];
+        std::memcpy(out, character.bytes, sizeof character.bytes);
+        out += character.length;
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
 } // namespace
 
 QByteArray encode(const QString &text, Encoding encoding)
@@ -34,6 +117,10 @@ QByteArray encode(const QString &text, Encoding encoding)
         QStringEncoder(codecName(Encoding::Gb18030), QStringConverter::Flag::Stateless),
         QStringEncoder(codecName(Encoding::Utf8), QStringConverter::Flag::Stateless),
     };
+    if (encoding == Encoding::Gb18030 && text.size() >= kTableMinLength) {
+        if (std::optional<QByteArray> bytes = encodeGb18030ByTable(text))
+            return *std::move(bytes);
+    }
     QStringEncoder &encoder = encoders[encoding == Encoding::Utf8 ? 1 : 0];
     encoder.resetState();
     return encoder.encode(text);

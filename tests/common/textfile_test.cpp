@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -62,6 +63,37 @@ TEST(TextFile, Gb18030IsGbkForGbkTextAndLosslessBeyond)
     EXPECT_EQ(decode(encode(beyond)), beyond);
     EXPECT_EQ(decode(encode(beyond, Encoding::Utf8), Encoding::Utf8), beyond);
     EXPECT_FALSE(encode(u"\u00e9"_s).startsWith("\xEF\xBB\xBF")); // no byte-order mark
+}
+
+// Long texts are encoded from a table made from ICU, short ones and those with surrogates by ICU itself: the bytes
+// are ICU's either way, for every character of the Basic Multilingual Plane and around surrogates, paired or lone.
+TEST(TextFile, Gb18030EncodingIsIcusForEveryCharacter)
+{
+    const auto icu = [](const QString &text) {
+        QStringEncoder encoder("GB18030", QStringConverter::Flag::Stateless);
+        return QByteArray(encoder.encode(text));
+    };
+    QString everyCharacter;
+    for (char32_t c = 0; c < 0x10000; ++c) {
+        if (!QChar::isSurrogate(c))
+            everyCharacter.append(QChar(char16_t(c)));
+    }
+    EXPECT_EQ(encode(everyCharacter), icu(everyCharacter));
+    for (qsizetype from = 0; from < everyCharacter.size(); from += 4096) {
+        const QString slice = everyCharacter.mid(from, 300);
+        ASSERT_EQ(encode(slice), icu(slice)) << "from U+" << QString::number(slice.front().unicode(), 16).toStdString();
+    }
+
+    const QString chapter = QString(300, u'字') + u"\r\n"_s;
+    const QString cases[] = {
+        u"我抓的书"_s,
+        chapter,
+        chapter + QString::fromUtf8("\xF0\x9F\x98\x80") + chapter, // a pair: U+1F600
+        chapter + QChar(0xD800) + chapter,                         // a lone high surrogate
+        chapter + QChar(0xDC00),                                   // a lone low one at the end
+    };
+    for (const QString &text : cases)
+        EXPECT_EQ(encode(text), icu(text)) << text.size();
 }
 
 // What is written reads back as the same lines, and an existing GBK file reads unchanged.
