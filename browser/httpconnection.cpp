@@ -4,6 +4,8 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 using namespace Qt::StringLiterals;
 
 namespace qh::browser {
@@ -53,10 +55,32 @@ void HttpConnection::send(const QByteArray &request)
     m_busy = true;
     if (!m_socket)
         connectSocket();
+    if (writeToKernel(request))
+        return;
     m_socket->write(request);
     // Written now rather than on the next turn of the event loop; before the connection is up Qt keeps it.
     if (m_socket->state() == QAbstractSocket::ConnectedState)
         m_socket->flush();
+}
+
+bool HttpConnection::writeToKernel(const QByteArray &request)
+{
+    // On a kept-alive plain connection the request goes straight to the socket: through QTcpSocket's buffer each
+    // write turns its write notifier on and off again, which wakes the event loop twice per page.
+    if (m_target.secure || m_socket->state() != QAbstractSocket::ConnectedState || m_socket->bytesToWrite() > 0)
+        return false;
+    const qintptr descriptor = m_socket->socketDescriptor();
+    if (descriptor < 0)
+        return false;
+    const ssize_t written =
+        ::send(int(descriptor), request.constData(), std::size_t(request.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (written <= 0)
+        return false; // QTcpSocket tries and reports a failure as usual
+    if (written < request.size()) {
+        m_socket->write(request.constData() + written, request.size() - written);
+        m_socket->flush();
+    }
+    return true;
 }
 
 void HttpConnection::abort()

@@ -68,6 +68,7 @@ Q_SIGNALS:
 
 private:
     void connectSocket();
+    bool writeToKernel(const QByteArray &request);
     void onReadyRead();
     void onError(QAbstractSocket::SocketError error);
     void endExchange(bool leftover);
