@@ -143,6 +143,50 @@ TEST(DomTree, HostileInput)
     EXPECT_GT(parseUtf8(unclosed)->elementCount(), 20000);
 }
 
+// Runs of Chinese text are collapsed before Gumbo reads a page and put back as the tree is copied: the tree is the
+// one the plain parse builds, wherever the runs stand (text, attribute names and values, tag names, comments, raw
+// text, tables that move text, cloned formatting elements, foreign content), and on pages that must keep their text.
+TEST(DomTree, CollapsedChineseRunsBuildThePlainTree)
+{
+    const QString run = u"第一章风起云涌"_s;
+    const QString other = u"天色渐暗，山路难行。"_s;
+    QString repeated;
+    for (int i = 0; i < 200; ++i)
+        repeated += u"<p>"_s + (i % 2 ? run : other + QString::number(i)) + u"</p>"_s;
+    const QString pages[] = {
+        u"<p>R&nbsp;R。R<br>R</p><div>O R O</div>"_s,
+        u"<div title=\"R\" data-x=R R class='O'>R</div><p R=1 R=2 O=3>x</p><a href=\"/R.html\">R</a>"_s,
+        u"<aR>x</aR><R>y</R><x-R>z</x-R><R/>&R;&#R;"_s,
+        u"<table>R<tr><td>R</td>O</tr>R</table><table><colgroup>R</colgroup></table>"_s,
+        u"<p><b title=R>R<p>R</b>R<i R=O>O<div>R</i>R</div>"_s,
+        u"<title>R O</title><script>var s = \"R\";</script><style>/*R*/</style><textarea>R</textarea>"
+        "<noscript><p>R</p></noscript><xmp>R</xmp>"_s,
+        u"<!DOCTYPE R><!--R--><!R><?R?></R>"_s,
+        u"<html><head>R<title>R</title></head>R<body>R"_s,
+        u"<frameset>R<frame></frameset>R"_s,
+        u"<svg><Rx/><text>R</text><foreignObject>R</foreignObject></svg><math><mi>R</mi></math>"_s,
+        u"<select>R<option>R<optgroup label=R>R</select><pre>\nR</pre><template>R<p>R</p></template>"_s,
+        u"R\u3000R！？（O）「R」"_s,
+        u"<p>R\uE000R</p>"_s,           // a private-use character of its own
+        u"<p>R&#xE001;&#57346;R</p>"_s, // references to private-use characters
+        u"<p>R&#x0E002R</p>"_s,
+        repeated,
+    };
+    for (QString page : pages) {
+        page.replace(u"R"_s, run).replace(u"O"_s, other);
+        const auto collapsed = qh::browser::parseHtmlDocument(page.toUtf8(), "text/html; charset=utf-8", QUrl());
+        const auto plain = qh::browser::parseHtmlText(page, QUrl());
+        ASSERT_EQ(collapsed->elementCount(), plain->elementCount()) << page.toStdString();
+        EXPECT_EQ(collapsed->title(), plain->title()) << page.toStdString();
+        EXPECT_EQ(collapsed->outerHtmlAt(0), plain->outerHtmlAt(0)) << page.toStdString();
+        for (int i = 0; i < plain->elementCount(); ++i) {
+            EXPECT_EQ(collapsed->tagNameAt(i), plain->tagNameAt(i)) << page.toStdString();
+            EXPECT_EQ(collapsed->parentIndexAt(i), plain->parentIndexAt(i)) << page.toStdString();
+            EXPECT_EQ(collapsed->innerTextAt(i), plain->innerTextAt(i)) << page.toStdString();
+        }
+    }
+}
+
 // A stop requested before or during the parse ends it with no document.
 TEST(DomTree, StoppedParse)
 {
