@@ -706,18 +706,9 @@ QString decodeWith(QByteArrayView bytes, const QByteArray &encoding)
         return decodeUserDefined(bytes);
     // A BOM left in the bytes is text; only the one sniffEncoding found is dropped (by the caller).
     const auto flags = QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom;
-    // Opening an ICU converter costs about as much as decoding a page with it, and a book's pages share one
-    // encoding: each thread keeps the decoder it used last.
-    thread_local QByteArray lastEncoding;
-    thread_local QStringDecoder decoder;
-    if (encoding != lastEncoding || !decoder.isValid()) {
-        decoder = QStringDecoder(decoderName(encoding), flags);
-        if (!decoder.isValid())
-            decoder = QStringDecoder("windows-1252", flags);
-        lastEncoding = encoding;
-    } else {
-        decoder.resetState();
-    }
+    QStringDecoder decoder(decoderName(encoding), flags);
+    if (!decoder.isValid())
+        decoder = QStringDecoder("windows-1252", flags);
     return decoder.decode(bytes);
 }
 
