@@ -1,5 +1,6 @@
 #include "browser/gumboarena.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -16,6 +17,9 @@ std::size_t alignUp(std::size_t size)
 {
     return (size + kAlignment - 1) & ~(kAlignment - 1);
 }
+
+// The parse running on this thread, if any.
+thread_local GumboArena *t_parsing = nullptr;
 
 } // namespace
 
@@ -37,10 +41,25 @@ GumboOutput *GumboArena::parse(const char *data, std::size_t size)
     options.deallocator = &GumboArena::deallocate;
     options.userdata = this;
     options.max_errors = 0; // we never read them; a broken page would collect millions
-    // Only C frames of Gumbo lie between here and the longjmp in allocate(), so no destructor is skipped.
-    if (setjmp(m_escape) != 0)
+    // Only C frames of Gumbo lie between here and the longjmp in allocate() or escapeFromParse(), so no
+    // destructor is skipped.
+    if (setjmp(m_escape) != 0) {
+        t_parsing = nullptr;
         return nullptr;
-    return gumbo_parse_with_options(&options, data, size);
+    }
+    t_parsing = this;
+    GumboOutput *output = gumbo_parse_with_options(&options, data, size);
+    t_parsing = nullptr;
+    return output;
+}
+
+bool GumboArena::escapeFromParse() noexcept
+{
+    GumboArena *arena = t_parsing;
+    if (!arena)
+        return false;
+    arena->m_gumboFailed = true;
+    std::longjmp(arena->m_escape, 1);
 }
 
 void *GumboArena::allocate(void *userdata, std::size_t size)
@@ -116,3 +135,15 @@ void GumboArena::release(void *ptr) noexcept
 }
 
 } // namespace qh::browser
+
+// The system's library of Gumbo is built with its assertions on, and some hostile pages fail them: the default
+// handler would end the whole program, and with it every page grabbed since the book's file was last written. This
+// handler, which the program exports in place of the C library's, ends just the parse when one is running on the
+// thread; any other failed assertion ends the program as usual.
+extern "C" [[noreturn]] void __assert_fail(const char *assertion, const char *file, unsigned int line,
+                                           const char *function) noexcept
+{
+    qh::browser::GumboArena::escapeFromParse();
+    std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", file, line, function ? function : "?", assertion);
+    std::abort();
+}

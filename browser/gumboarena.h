@@ -23,11 +23,18 @@ public:
     GumboArena(const GumboArena &) = delete;
     GumboArena &operator=(const GumboArena &) = delete;
 
-    // Parses with this arena's memory. Null when the parse needed more than the budget, memory ran out or a stop
-    // was requested; Gumbo's half-built state is then simply dropped with the arena.
+    // Parses with this arena's memory. Null when the parse needed more than the budget, memory ran out, a stop
+    // was requested or one of Gumbo's own consistency checks failed; Gumbo's half-built state is then simply
+    // dropped with the arena.
     GumboOutput *parse(const char *data, std::size_t size);
 
     bool stopped() const { return m_stop.stop_requested(); }
+    // The parse ended because Gumbo found its own state broken (a page it cannot handle).
+    bool gumboFailed() const { return m_gumboFailed; }
+
+    // Called by a failed assertion on this thread: ends the parse under way, if there is one, and returns false
+    // when there is none.
+    static bool escapeFromParse() noexcept;
 
 private:
     static void *allocate(void *userdata, std::size_t size);
@@ -44,6 +51,7 @@ private:
     std::byte *m_end = nullptr;
     std::byte *m_last = nullptr; // the latest small block, which a free can hand back
     std::jmp_buf m_escape;       // leaves Gumbo when memory runs out: Gumbo cannot handle a failed allocation
+    bool m_gumboFailed = false;
 };
 
 } // namespace qh::browser

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -462,6 +463,8 @@ std::shared_ptr<const StaticDocument> parseUtf8(std::string buffer, const QUrl &
         const GumboOutput *output = arena.parse(buffer.data(), buffer.size());
         if (!output && arena.stopped())
             return nullptr;
+        if (!output && arena.gumboFailed())
+            throw std::runtime_error("HTML 解析器无法处理这个网页的结构");
         if (!output)
             throw std::bad_alloc();
         if (pass < kMaxParsePasses && markNoscriptAsRawText(*output, buffer, renamedNoscripts))
