@@ -19,6 +19,8 @@ namespace qh::engine {
 
 namespace {
 
+constexpr qsizetype BookBytesReserve = qsizetype(16) << 20;
+
 const QString NoWebEngineMessage =
     QStringLiteral("该书网的模板需要网页引擎（网页需要脚本），但本程序没有带网页引擎，无法下载这本书。");
 const QString NoTemplateMessage =
@@ -164,6 +166,8 @@ void DownloadScheduler::startHeadBook()
     m_watchPages = pagesDone;
     m_contentList.clear();
     m_bookBytes.clear();
+    // Address space only, touched as the text comes: growing a large buffer step by step would copy it each time.
+    m_bookBytes.reserve(BookBytesReserve);
     m_stopFlag.clear();
     m_bookName = head.BookName;
     m_bookEncoding = m_config.encoding;
