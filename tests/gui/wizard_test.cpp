@@ -1113,6 +1113,21 @@ TEST_F(WizardWindowTest, WebTemplateDefinedByClickingTheLivePage)
     EXPECT_EQ(saved.ReadTemplateParam(QString(), u"sEngine"_s, name), u"web"_s);
     EXPECT_EQ(saved.ReadTemplateParam(QString(), u"sTitleTagname"_s, name), u"H1"_s);
     EXPECT_EQ(saved.ReadTemplateParam(QString(), u"linkname"_s, name), u"<font>下一页</font>"_s);
+
+    // The template grabs the script-written book: its second chapter links back to the first, which ends it.
+    server.setPage(u"/scripted2"_s, QByteArray(ScriptedPage)
+                                        .replace("第一章 脚本", "第二章 脚本")
+                                        .replace("脚本写的正文", "第二章的正文")
+                                        .replace("/scripted2", "/scripted"));
+    const QString out = dataDir() + u"/book.txt"_s;
+    QProcess grab;
+    grab.start(QStringLiteral(QH_BIN_DIR "/quillhaul-cli"),
+               {u"--data-dir"_s, dataDir(), u"grab"_s, server.url(u"/scripted"_s).toString(), u"--out"_s, out});
+    ASSERT_TRUE(grab.waitForFinished(60'000));
+    ASSERT_EQ(grab.exitCode(), 0) << grab.readAllStandardError().toStdString();
+    QStringEncoder gb18030("GB18030");
+    const QByteArray expected = gb18030.encode(u"第一章 脚本\r\n脚本写的正文\r\n第二章 脚本\r\n第二章的正文\r\n"_s);
+    EXPECT_EQ(text::readFile(out), expected);
 }
 
 #endif
