@@ -119,8 +119,7 @@ bool isPageContentType(const QByteArray &contentType)
 }
 
 PageFetcher::PageFetcher(QObject *parent)
-    : QObject(parent), m_cookies(new QNetworkCookieJar(this)),
-      m_userAgent(u"Mozilla/4.0(compatible;MSIE 6.0;Windows NT 5.1;SV1;.NET CLR 1.1.4322;.NET CLR 2.0.50727)"_s)
+    : QObject(parent), m_cookies(new QNetworkCookieJar(this)), m_userAgent(defaultUserAgent())
 {
     m_transferTimer.setSingleShot(true);
     connect(&m_transferTimer, &QTimer::timeout, this, [this] {

@@ -13,9 +13,14 @@ WebDocument::WebDocument(WebPage *page, WebSnapshot snapshot) : m_state(std::mak
     m_state->snapshot = std::move(snapshot);
 }
 
+bool WebDocument::State::isCurrent() const
+{
+    return page && page->loadCount() == loadCount;
+}
+
 bool WebDocument::isCurrent() const
 {
-    return m_state->page && m_state->page->loadCount() == m_state->loadCount;
+    return m_state->isCurrent();
 }
 
 void WebDocument::refresh(std::function<void()> done) const
@@ -27,12 +32,10 @@ void WebDocument::refresh(std::function<void()> done) const
     const std::weak_ptr<State> weakState = m_state;
     m_state->page->runJavaScript(webSnapshotScript(), QWebEngineScript::ApplicationWorld,
                                  [weakState, done = std::move(done)](const QVariant &result) {
-                                     if (const std::shared_ptr<State> state = weakState.lock()) {
-                                         const bool samePage =
-                                             state->page && state->page->loadCount() == state->loadCount;
-                                         std::optional<WebSnapshot> snapshot =
-                                             parseWebSnapshot(result.toString().toUtf8());
-                                         if (samePage && snapshot)
+                                     const std::shared_ptr<State> state = weakState.lock();
+                                     if (state && state->isCurrent()) {
+                                         if (std::optional<WebSnapshot> snapshot =
+                                                 parseWebSnapshot(result.toString().toUtf8()))
                                              state->snapshot = std::move(*snapshot);
                                      }
                                      done();

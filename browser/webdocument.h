@@ -46,6 +46,8 @@ private:
         QPointer<WebPage> page;
         quint64 loadCount = 0;
         WebSnapshot snapshot;
+
+        bool isCurrent() const;
     };
     // Shared with the refresh callbacks, which may come back after the document is gone.
     std::shared_ptr<State> m_state;

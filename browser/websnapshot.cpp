@@ -1,5 +1,7 @@
 #include "browser/websnapshot.h"
 
+#include "browser/pagefetcher.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,7 +25,7 @@ QStringList toStrings(const QJsonArray &array)
 
 bool WebSnapshot::isPage() const
 {
-    return contentType.startsWith(u"text/") || contentType == u"application/xhtml+xml";
+    return isPageContentType(contentType.toUtf8());
 }
 
 QString webSnapshotScript()

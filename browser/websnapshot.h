@@ -29,7 +29,7 @@ struct WebSnapshot
     QList<QStringList> attributes; // name, value, name, value ...
 
     qsizetype size() const { return tags.size(); }
-    // A page the document model can read: HTML, XHTML or any text (which the engine shows as a page).
+    // A page the document model can read, by the same rule as a fetched page's Content-Type.
     bool isPage() const;
 };
 

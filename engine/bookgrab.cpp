@@ -27,6 +27,13 @@ bool isWorthRetrying(const LoadError &error)
     }
 }
 
+// The whole text of a page, to tell whether a script has changed it.
+QString pageText(const browser::Document &document)
+{
+    const std::optional<browser::Element> root = document.all().item(0);
+    return root ? root->innerText() : QString();
+}
+
 QUrl withoutFragment(QUrl url)
 {
     url.setFragment(QString());
@@ -220,8 +227,7 @@ void BookGrab::followScriptLink()
     m_search.reset();
     m_visited.insert(withoutFragment(m_url));
     m_visited.insert(withoutFragment(m_document->url()));
-    const std::optional<browser::Element> root = m_document->all().item(0);
-    m_pageTextBeforeClick = root ? root->innerText() : QString();
+    m_pageTextBeforeClick = pageText(*m_document);
     m_loading = true;
     m_followingScript = true;
     m_browser.awaitScriptNavigation(std::chrono::milliseconds(m_timing.scriptLinkGraceMs));
@@ -244,8 +250,7 @@ void BookGrab::onScriptLinkLanded(bool ok)
     bool last = false;
     if (landed == m_document) {
         // No load: the script either replaced the chapter in place or did nothing at all (a last chapter's link).
-        const std::optional<browser::Element> root = landed->all().item(0);
-        last = (root ? root->innerText() : QString()) == m_pageTextBeforeClick;
+        last = pageText(*landed) == m_pageTextBeforeClick;
     } else {
         last = m_visited.contains(withoutFragment(landed->url()));
     }

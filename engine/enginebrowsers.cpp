@@ -5,6 +5,16 @@
 
 namespace qh::engine {
 
+namespace {
+
+// Chromium needs a graphical application object, even without a window.
+bool isGraphicalApplication()
+{
+    return QCoreApplication::instance() && QCoreApplication::instance()->inherits("QGuiApplication");
+}
+
+} // namespace
+
 EngineBrowsers::EngineBrowsers(WebBrowserFactory webFactory, QObject *parent)
     : QObject(parent), m_static(new browser::StaticBrowser(this)), m_webFactory(std::move(webFactory))
 {}
@@ -15,8 +25,7 @@ browser::Browser *EngineBrowsers::browserFor(templates::GrabEngine engine)
 {
     if (engine == templates::GrabEngine::Static)
         return m_static;
-    const bool graphical = QCoreApplication::instance() && QCoreApplication::instance()->inherits("QGuiApplication");
-    if (!m_web && m_webFactory && graphical)
+    if (!m_web && m_webFactory && isGraphicalApplication())
         m_web = m_webFactory(this);
     return m_web;
 }
