@@ -8,6 +8,7 @@
 #endif
 
 #include <cstdio>
+#include <memory>
 
 namespace qh::cli {
 
@@ -78,6 +79,19 @@ int dispatch(QStringList args, QTextStream &out, QTextStream &err)
 
 } // namespace
 
+// Whether the command may load a page in the web engine: a grab or a queue run (a book's template may need
+// scripts) and dom --web. The others never start Chromium.
+bool mayLoadPagesWithScripts(QStringList args)
+{
+    while (!args.isEmpty() && args.first().startsWith(u"--")) {
+        if (args.takeFirst() == u"--data-dir" && !args.isEmpty())
+            args.removeFirst();
+    }
+    const QString command = args.value(0);
+    return command == u"grab" || (command == u"queue" && args.value(1) == u"run") ||
+           (command == u"dom" && args.contains(u"--web"));
+}
+
 } // namespace qh::cli
 
 int main(int argc, char *argv[])
@@ -85,20 +99,27 @@ int main(int argc, char *argv[])
     // Qt's own event loop: it wakes less often than GLib's for the same work, and a grab is one long event loop.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", QByteArray("1"));
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+
+    std::unique_ptr<QCoreApplication> app;
 #ifdef QUILLHAUL_WEBENGINE_PLUGIN
     // Pages that need scripts are read by Chromium, which wants a graphical application object; offscreen it needs
-    // no display.
-    qh::browser::prepareWebEngineEnvironment(true);
-    QGuiApplication app(argc, argv);
-#else
-    QCoreApplication app(argc, argv);
+    // no display. Only the commands that load pages pay for one.
+    if (qh::cli::mayLoadPagesWithScripts(args)) {
+        qh::browser::prepareWebEngineEnvironment(true);
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
 #endif
+    if (!app)
+        app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillhaul"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHAUL_VERSION));
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QStringList args = QCoreApplication::arguments();
+    args = QCoreApplication::arguments();
     args.removeFirst();
     const int status = qh::cli::dispatch(args, out, err);
     out.flush();
