@@ -1,11 +1,10 @@
 #include "app/addbook.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistfile.h"
-#include "app/booklistmodel.h"
-#include "app/booknaming.h"
 #include "browser/browser.h"
 #include "common/error.h"
+#include "core/booknaming.h"
+#include "core/queuefile.h"
+#include "core/titleprobe.h"
 
 #include <QDateTime>
 #include <QUrl>
@@ -35,11 +34,12 @@ QString renameSuggestion(const QString &candidate)
     return candidate.left(8) + QDateTime::currentDateTime().toString(u"MMddss"_s);
 }
 
-AddBook::AddBook(BookListModel &books, std::unique_ptr<browser::Browser> probe, AddBookUi &ui, AddBookPaths paths,
+AddBook::AddBook(core::BookQueue &books, std::unique_ptr<browser::Browser> probe, AddBookUi &ui, AddBookPaths paths,
                  QObject *parent)
-    : QObject(parent), m_books(books), m_probe(std::move(probe)), m_ui(ui), m_paths(std::move(paths))
+    : QObject(parent), m_books(books), m_probe(new core::TitleProbe(std::move(probe), this)), m_ui(ui),
+      m_paths(std::move(paths))
 {
-    connect(m_probe.get(), &browser::Browser::loadFinished, this, &AddBook::onLoadFinished);
+    connect(m_probe, &core::TitleProbe::finished, this, &AddBook::onProbed);
 }
 
 AddBook::~AddBook() = default;
@@ -55,9 +55,8 @@ void AddBook::start()
     }
 
     m_running = true;
-    m_books.appendBook({ProbingCaption, u"0"_s, StatusQueued, address});
-    m_row = QPersistentModelIndex(m_books.index(m_books.size() - 1, 0));
-    m_probe->Navigate(QUrl(trimmed));
+    m_row = m_books.append({core::ProbingCaption, 0, core::BookStatus::Queued, core::addressFromText(address)});
+    m_probe->start(core::addressFromText(trimmed));
 }
 
 void AddBook::abandon()
@@ -65,41 +64,36 @@ void AddBook::abandon()
     if (!m_running)
         return;
     m_running = false;
-    m_probe->disconnect(this);
-    m_probe->stop();
+    m_probe->abandon();
     removeRow();
 }
 
-void AddBook::onLoadFinished(bool ok)
+void AddBook::onProbed(bool ok, const QString &title, const QString &error)
 {
     if (!m_running)
         return;
-    const auto document = ok ? m_probe->GetHtmlDocument() : nullptr;
-    if (!document) {
-        QString message = m_probe->lastError().message;
-        if (message.isEmpty())
-            message = u"It's not html document"_s;
+    if (!ok) {
         removeRow();
-        m_ui.showError(message);
+        m_ui.showError(error);
         end(false);
         return;
     }
-    nameBook(document->title());
+    nameBook(title);
 }
 
 void AddBook::nameBook(const QString &title)
 {
-    QString candidate = bookNameFromTitle(title);
+    QString candidate = core::bookNameFromTitle(title);
     for (;;) {
         // The dialogs let the user work on the list meanwhile: the row may be gone.
-        if (!m_row.isValid()) {
+        if (row() < 0) {
             end(false);
             return;
         }
-        if (isBookNameFree(m_books, m_paths.saveFolder, candidate)) {
-            m_books.setBookName(m_row.row(), candidate);
+        if (core::isBookNameFree(m_books, m_paths.saveFolder, candidate)) {
+            m_books.setBookName(row(), candidate);
             try {
-                SaveBookList(m_books, m_paths.listFile);
+                core::SaveBookList(m_books, m_paths.listFile);
             } catch (const Error &error) {
                 m_ui.showError(error.message());
             }
@@ -117,9 +111,8 @@ void AddBook::nameBook(const QString &title)
 
 void AddBook::removeRow()
 {
-    if (m_row.isValid())
-        m_books.removeBook(m_row.row());
-    m_row = QPersistentModelIndex();
+    m_books.remove(row());
+    m_row = 0;
 }
 
 void AddBook::end(bool named)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "common/messagesink.h"
+#include "core/bookqueue.h"
+
 #include <QObject>
-#include <QPersistentModelIndex>
 #include <QString>
 
 #include <memory>
@@ -9,22 +11,19 @@
 namespace qh::browser {
 class Browser;
 }
+namespace qh::core {
+class TitleProbe;
+}
 
 namespace qh::app {
 
-class BookListModel;
-
-// What adding a book asks of the user. The main window answers with its dialogs, tests with a script.
-class AddBookUi
+// What adding a book asks of the user besides notices and errors. The main window answers with its dialogs, tests
+// with a script.
+class AddBookUi : public virtual MessageSink
 {
 public:
-    virtual ~AddBookUi() = default;
     // A one-line input: the text as typed after OK, defaultText after Cancel.
     virtual QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) = 0;
-    // A notice ("提醒").
-    virtual void ShowMsg(const QString &text) = 0;
-    // An error that ended the operation, shown as it stands.
-    virtual void showError(const QString &message) = 0;
 };
 
 // Where the new book's files go; taken when the operation starts.
@@ -60,7 +59,7 @@ class AddBook : public QObject
     Q_OBJECT
 
 public:
-    AddBook(BookListModel &books, std::unique_ptr<browser::Browser> probe, AddBookUi &ui, AddBookPaths paths,
+    AddBook(core::BookQueue &books, std::unique_ptr<browser::Browser> probe, AddBookUi &ui, AddBookPaths paths,
             QObject *parent = nullptr);
     ~AddBook() override;
 
@@ -72,24 +71,24 @@ public:
     void abandon();
 
     bool isRunning() const { return m_running; }
-    // The probing row, or an invalid index when there is none.
-    QPersistentModelIndex row() const { return m_row; }
+    // The probing row, or -1 when there is none.
+    int row() const { return m_books.rowOf(m_row); }
 
 Q_SIGNALS:
     // named: the row holds its name and the list is saved; false when nothing was added or the row was removed.
     void finished(bool named);
 
 private:
-    void onLoadFinished(bool ok);
+    void onProbed(bool ok, const QString &title, const QString &error);
     void nameBook(const QString &title);
     void removeRow();
     void end(bool named);
 
-    BookListModel &m_books;
-    std::unique_ptr<browser::Browser> m_probe;
+    core::BookQueue &m_books;
+    core::TitleProbe *m_probe; // a child
     AddBookUi &m_ui;
     const AddBookPaths m_paths;
-    QPersistentModelIndex m_row;
+    core::BookQueue::BookId m_row = 0;
     bool m_running = false;
 };
 

@@ -1,14 +1,32 @@
 #include "app/booklistmodel.h"
 
+#include "core/bookqueue.h"
+
 using namespace Qt::StringLiterals;
 
 namespace qh::app {
 
-BookListModel::BookListModel(QObject *parent) : QAbstractTableModel(parent) {}
+BookListModel::BookListModel(const core::BookQueue &queue, QObject *parent)
+    : QAbstractTableModel(parent), m_queue(queue)
+{
+    using core::BookQueue;
+    connect(&queue, &BookQueue::aboutToAdd, this, [this](int row) { beginInsertRows(QModelIndex(), row, row); });
+    connect(&queue, &BookQueue::added, this, [this] { endInsertRows(); });
+    connect(&queue, &BookQueue::aboutToRemove, this, [this](int row) { beginRemoveRows(QModelIndex(), row, row); });
+    connect(&queue, &BookQueue::removed, this, [this] { endRemoveRows(); });
+    // Moving the lower row above keeps the selection model and the view in step with the exchange.
+    connect(&queue, &BookQueue::aboutToSwap, this,
+            [this](int row) { beginMoveRows(QModelIndex(), row + 1, row + 1, QModelIndex(), row); });
+    connect(&queue, &BookQueue::swapped, this, [this] { endMoveRows(); });
+    connect(&queue, &BookQueue::aboutToReset, this, [this] { beginResetModel(); });
+    connect(&queue, &BookQueue::reset, this, [this] { endResetModel(); });
+    connect(&queue, &BookQueue::changed, this,
+            [this](int row) { Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::DisplayRole}); });
+}
 
 int BookListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : m_queue.size();
 }
 
 int BookListModel::columnCount(const QModelIndex &parent) const
@@ -18,7 +36,7 @@ int BookListModel::columnCount(const QModelIndex &parent) const
 
 QVariant BookListModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || !hasRow(index.row()))
+    if (!index.isValid() || index.row() >= m_queue.size())
         return QVariant();
     if (role == Qt::TextAlignmentRole) {
         const bool centred = index.column() == PagesColumn || index.column() == StatusColumn;
@@ -26,16 +44,16 @@ QVariant BookListModel::data(const QModelIndex &index, int role) const
     }
     if (role != Qt::DisplayRole)
         return QVariant();
-    const BookEntry &row = m_rows.at(index.row());
+    const core::BookEntry &row = m_queue.entry(index.row());
     switch (index.column()) {
     case NameColumn:
         return row.BookName;
     case PagesColumn:
-        return row.PagesDone;
+        return QString::number(row.PagesDone);
     case StatusColumn:
-        return row.Status;
+        return core::statusWord(row.Status);
     case UrlColumn:
-        return row.CurrentUrl;
+        return row.CurrentUrl.toString();
     default:
         return QVariant();
     }
@@ -63,87 +81,6 @@ Qt::ItemFlags BookListModel::flags(const QModelIndex &index) const
 {
     // Selectable but never edited in place.
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-}
-
-const BookEntry &BookListModel::entry(int row) const
-{
-    Q_ASSERT(hasRow(row));
-    return m_rows.at(row);
-}
-
-void BookListModel::appendBook(const BookEntry &entry)
-{
-    const int row = int(m_rows.size());
-    beginInsertRows(QModelIndex(), row, row);
-    m_rows.append(storableEntry(entry));
-    endInsertRows();
-}
-
-void BookListModel::removeBook(int row)
-{
-    if (!hasRow(row))
-        return;
-    beginRemoveRows(QModelIndex(), row, row);
-    m_rows.removeAt(row);
-    endRemoveRows();
-}
-
-void BookListModel::setEntries(const QList<BookEntry> &entries)
-{
-    beginResetModel();
-    m_rows.clear();
-    m_rows.reserve(entries.size());
-    for (const BookEntry &entry : entries)
-        m_rows.append(storableEntry(entry));
-    endResetModel();
-}
-
-void BookListModel::swapWithNext(int row)
-{
-    if (!hasRow(row) || !hasRow(row + 1))
-        return;
-    // Moving the lower row above keeps the selection model and any view in step with the exchange.
-    beginMoveRows(QModelIndex(), row + 1, row + 1, QModelIndex(), row);
-    m_rows.swapItemsAt(row, row + 1);
-    endMoveRows();
-}
-
-void BookListModel::setBookName(int row, const QString &name)
-{
-    if (!hasRow(row))
-        return;
-    m_rows[row].BookName = storableText(name);
-    changed(row, NameColumn);
-}
-
-void BookListModel::setPagesDone(int row, const QString &pagesDone)
-{
-    if (!hasRow(row))
-        return;
-    m_rows[row].PagesDone = storableText(pagesDone);
-    changed(row, PagesColumn);
-}
-
-void BookListModel::setStatus(int row, const QString &status)
-{
-    if (!hasRow(row))
-        return;
-    m_rows[row].Status = storableText(status);
-    changed(row, StatusColumn);
-}
-
-void BookListModel::setCurrentUrl(int row, const QString &url)
-{
-    if (!hasRow(row))
-        return;
-    m_rows[row].CurrentUrl = storableUrl(url);
-    changed(row, UrlColumn);
-}
-
-void BookListModel::changed(int row, Column column)
-{
-    const QModelIndex cell = index(row, column);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
 }
 
 } // namespace qh::app

@@ -1,15 +1,16 @@
 #pragma once
 
-#include "app/booklistentry.h"
-
 #include <QAbstractTableModel>
-#include <QList>
+
+namespace qh::core {
+class BookQueue;
+}
 
 namespace qh::app {
 
-// The download list, which is the queue itself: row 0 is its head and the only row the scheduler and the grabber
-// touch. The main window's list view (LVDownList) shows it; there is no other copy. Every field that enters goes
-// through storableEntry(), so what is shown, saved and read back is the same.
+// The download queue as the main window's list view (LVDownList) shows it: four captioned columns of text, row 0 the
+// head. A thin adapter: it holds no rows of its own and follows the queue's signals; every change goes through the
+// queue.
 class BookListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -24,7 +25,8 @@ public:
         ColumnCount
     };
 
-    explicit BookListModel(QObject *parent = nullptr);
+    // The queue must outlive the model.
+    explicit BookListModel(const core::BookQueue &queue, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -32,32 +34,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    const QList<BookEntry> &entries() const { return m_rows; }
-    bool isEmpty() const { return m_rows.isEmpty(); }
-    int size() const { return int(m_rows.size()); }
-    // row must exist.
-    const BookEntry &entry(int row) const;
-    // The head of the queue; the list must not be empty.
-    const BookEntry &head() const { return entry(0); }
-
-    void appendBook(const BookEntry &entry);
-    void removeBook(int row);
-    // Replaces every row.
-    void setEntries(const QList<BookEntry> &entries);
-    // Exchanges a row with its neighbour below; both must exist.
-    void swapWithNext(int row);
-
-    // Setters of one field; a row that does not exist is left alone.
-    void setBookName(int row, const QString &name);
-    void setPagesDone(int row, const QString &pagesDone);
-    void setStatus(int row, const QString &status);
-    void setCurrentUrl(int row, const QString &url);
-
 private:
-    bool hasRow(int row) const { return row >= 0 && row < m_rows.size(); }
-    void changed(int row, Column column);
-
-    QList<BookEntry> m_rows;
+    const core::BookQueue &m_queue;
 };
 
 } // namespace qh::app

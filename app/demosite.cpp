@@ -1,9 +1,8 @@
 #include "app/demosite.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistfile.h"
-#include "app/booklistmodel.h"
 #include "common/error.h"
+#include "core/bookqueue.h"
+#include "core/queuefile.h"
 #include "demo/httpserver.h"
 #include "demo/samplebook.h"
 #include "settings/appsettings.h"
@@ -57,9 +56,9 @@ DemoSite::DemoSite(int chapterCount)
     write(u"iparentindex"_s, QString::number(at.parent));
     templates::SaveTemplateFile(m_folder->templateFile(), store);
 
-    BookListModel books;
-    books.appendBook({bookName(), u"0"_s, StatusQueued, firstPage});
-    SaveBookList(books, m_folder->bookListFile());
+    core::BookQueue books;
+    books.append({bookName(), 0, core::BookStatus::Queued, core::addressFromText(firstPage)});
+    core::SaveBookList(books, m_folder->bookListFile());
 }
 
 DemoSite::~DemoSite() = default;

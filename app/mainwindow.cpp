@@ -1,11 +1,9 @@
 #include "app/mainwindow.h"
 
-#include "app/booklistcommands.h"
-#include "app/booklistentry.h"
-#include "app/booklistfile.h"
-#include "browser/staticbrowser.h"
+#include "browser/html/staticbrowser.h"
+#include "core/queuefile.h"
 #ifdef QH_HAVE_WEBENGINE
-#include "browser/webbrowser.h"
+#include "browser/web/webbrowser.h"
 #endif
 #include "common/error.h"
 #include "dialogs/aboutdialog.h"
@@ -28,11 +26,13 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
@@ -155,6 +155,16 @@ bool WidgetDialogs::askYesNo(const QString &caption, const QString &text)
     return QMessageBox::question(m_owner, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
+void WidgetDialogs::askLater(const QString &caption, const QString &text, std::function<void(bool)> answered)
+{
+    auto *box = new QMessageBox(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, m_owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box, [box, answered = std::move(answered)](int) {
+        answered(box->clickedButton() == box->button(QMessageBox::Yes));
+    });
+    box->open();
+}
+
 std::optional<settings::AppSettings> WidgetDialogs::editSettings(const settings::AppSettings &current,
                                                                  const QString &iniPath)
 {
@@ -238,20 +248,22 @@ TFrmMain::TFrmMain(const DataFolder &folder, MainWindowOptions options, std::uni
         m_dialogs = std::make_unique<WidgetDialogs>(this);
 
     buildControls();
+    session::SessionOptions sessionOptions;
+    sessionOptions.engine = m_options.engine;
+    sessionOptions.chooser = std::make_unique<ComboTemplateChooser>(*m_CBoxTemplate);
 #ifdef QH_HAVE_WEBENGINE
-    m_EWB1 = new engine::EngineBrowsers([](QObject *owner) { return browser::createWebGrabBrowser(owner); }, this);
-#else
-    m_EWB1 = new engine::EngineBrowsers({}, this);
+    sessionOptions.webBrowserFactory = [](QObject *owner) { return browser::createWebGrabBrowser(owner); };
 #endif
-    m_scheduler =
-        std::make_unique<engine::DownloadScheduler>(m_books, m_store, *m_chooser, *this, *m_EWB1, m_options.engine);
-    m_listCommands = std::make_unique<BookListCommands>(m_books, *m_LVDownList->selectionModel(), *m_scheduler, *this);
-    m_templateCommands =
-        std::make_unique<TemplateCommands>(m_store, *m_chooser, *m_scheduler, *m_dialogs, m_folder.templateFile());
+    m_session = std::make_unique<session::Session>(m_folder, *this, std::move(sessionOptions));
+    m_books = std::make_unique<BookListModel>(m_session->queue());
+    m_LVDownList->setModel(m_books.get());
+    m_listCommands = std::make_unique<core::QueueCommands>(m_session->queue(), m_session->scheduler(), *this);
+    m_templateCommands = std::make_unique<TemplateCommands>(
+        m_session->store(), m_session->chooser(), m_session->scheduler(), *m_dialogs, m_folder.templateFile());
 #ifdef QH_HAVE_WEBENGINE
-    m_templateCommands->setWizard([this] { runTemplateWizard(); });
+    m_templateCommands->setWizard([this](std::function<void()> closed) { runTemplateWizard(std::move(closed)); });
 #endif
-    m_wait = new dialogs::TFrmWait(m_books, this, m_options.waitInterval);
+    m_wait = new dialogs::TFrmWait(m_session->queue(), this, m_options.waitInterval);
     m_wait->hide();
     connectEngine();
     FormCreate();
@@ -265,7 +277,10 @@ TFrmMain::~TFrmMain()
     qDeleteAll(findChildren<AddBook *>(Qt::FindDirectChildrenOnly));
     delete m_wait;
     m_LVDownList->setModel(nullptr);
-    m_scheduler.reset();
+    m_listCommands.reset();
+    m_templateCommands.reset();
+    m_books.reset();
+    m_session.reset();
 }
 
 void TFrmMain::buildControls()
@@ -339,9 +354,8 @@ void TFrmMain::buildToolBar()
     m_CBoxTemplate->setObjectName(u"CBoxTemplate"_s);
     m_CBoxTemplate->setGeometry(529, 23, 145, 20);
     m_CBoxTemplate->setToolTip(u"手动选择抓书模板"_s);
-    m_chooser = std::make_unique<ComboTemplateChooser>(*m_CBoxTemplate);
-    m_chooser->setItems({templates::AutomaticChoice.toString()});
-    m_chooser->setCurrentIndex(0);
+    m_CBoxTemplate->addItem(templates::AutomaticChoice.toString());
+    m_CBoxTemplate->setCurrentIndex(0);
 
     m_activity = new QLabel(panel);
     m_activity->setObjectName(u"Image1"_s);
@@ -366,7 +380,6 @@ void TFrmMain::buildListArea()
     m_LVDownList = new QTableView(this);
     m_LVDownList->setObjectName(u"LVDownList"_s);
     m_LVDownList->setGeometry(208, 72, 497, 329);
-    m_LVDownList->setModel(&m_books);
     m_LVDownList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_LVDownList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_LVDownList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -426,17 +439,18 @@ void TFrmMain::buildListArea()
 
 void TFrmMain::connectEngine()
 {
-    connect(m_scheduler.get(), &engine::DownloadScheduler::activityChanged, this,
+    engine::DownloadScheduler *const scheduler = &m_session->scheduler();
+    connect(scheduler, &engine::DownloadScheduler::activityChanged, this,
             [this](bool busy) { m_activity->setPixmap(QPixmap(busy ? BusyPicture : RestPicture)); });
-    connect(m_scheduler.get(), &engine::DownloadScheduler::previewChanged, this, [this](const QString &text) {
+    connect(scheduler, &engine::DownloadScheduler::previewChanged, this, [this](const QString &text) {
         m_MemoPreview->setPlainText(text);
         refreshPageView();
     });
-    connect(m_scheduler.get(), &engine::DownloadScheduler::progress, this,
+    connect(scheduler, &engine::DownloadScheduler::progress, this,
             [this](const QString &bookName, int pagesDone, const QUrl &, double pagesPerSecond) {
                 onProgress(bookName, pagesDone, pagesPerSecond);
             });
-    connect(m_scheduler.get(), &engine::DownloadScheduler::bookEnded, this,
+    connect(scheduler, &engine::DownloadScheduler::bookEnded, this,
             [this](engine::GrabEnd end, const QString &bookName) {
                 // A finished book says so until the next one starts: on a fast site it may be done before anyone looks.
                 m_statusSpeed->clear();
@@ -463,24 +477,22 @@ void TFrmMain::FormCreate()
     const QString documents =
         m_options.documentsFolder.isEmpty() ? settings::DocumentsFolder() : m_options.documentsFolder;
     try {
-        m_settings = settings::LoadSettings(m_folder.settingsFile(), documents);
+        m_session->loadSettings(documents);
     } catch (const Error &error) {
-        m_settings = settings::LoadSettings(QString(), documents);
+        m_session->applySettings(settings::LoadSettings(QString(), documents));
         showError(error.message());
     }
 
     // Only the last level of the save folder is made; a folder that cannot be made gives way to the default.
-    if (!QFileInfo(m_settings.SavePath).isDir() && !QDir().mkdir(m_settings.SavePath)) {
-        m_settings.SavePath = settings::defaultSavePath(documents);
-        QDir().mkpath(m_settings.SavePath);
-        guarded([this] { settings::SaveSettings(m_folder.settingsFile(), m_settings); });
+    settings::AppSettings current = m_session->settings();
+    if (!QFileInfo(current.SavePath).isDir() && !QDir().mkdir(current.SavePath)) {
+        current.SavePath = settings::defaultSavePath(documents);
+        QDir().mkpath(current.SavePath);
+        m_session->applySettings(current);
+        guarded([this] { settings::SaveSettings(m_folder.settingsFile(), m_session->settings()); });
     }
-    applySettings();
 
-    if (QFileInfo(m_folder.templateFile()).isFile())
-        guarded([this] { m_store = templates::LoadTemplateFile(m_folder.templateFile()); });
-    templates::fillTemplateChooser(*m_chooser, m_store);
-    m_chooser->setCurrentIndex(0);
+    guarded([this] { m_session->loadTemplates(); });
 }
 
 void TFrmMain::showEvent(QShowEvent *event)
@@ -494,9 +506,9 @@ void TFrmMain::showEvent(QShowEvent *event)
 
 void TFrmMain::FormShow()
 {
-    guarded([this] { LoadBookList(m_books, m_folder.bookListFile()); });
-    if (m_settings.AutoDownload)
-        m_scheduler->BBtnBeginClick();
+    guarded([this] { m_session->loadQueue(); });
+    if (m_session->settings().AutoDownload)
+        scheduler().start(); // BBtnBeginClick
 }
 
 void TFrmMain::closeEvent(QCloseEvent *event)
@@ -511,10 +523,10 @@ void TFrmMain::closeEvent(QCloseEvent *event)
 
 bool TFrmMain::FormCloseQuery()
 {
-    m_scheduler->BBtnStopClick();
+    scheduler().requestStop(engine::DownloadScheduler::StopPicture::KeepPicture); // BBtnStopClick
     // The grab writes the book's text when it winds down, which it does at once, from the event loop: closing
     // before that would lose every page of this run.
-    if (m_scheduler->isGrabbing()) {
+    if (scheduler().isGrabbing()) {
         m_closeAfterGrab = true;
         return false;
     }
@@ -524,17 +536,18 @@ bool TFrmMain::FormCloseQuery()
         operation->abandon();
         operation->deleteLater();
     }
-    for (int row = m_books.size() - 1; row >= 0; --row) {
-        if (m_books.entry(row).Status == StatusDownloaded)
-            m_books.removeBook(row);
+    core::BookQueue &queue = m_session->queue();
+    for (int row = queue.size() - 1; row >= 0; --row) {
+        if (queue.entry(row).Status == core::BookStatus::Downloaded)
+            queue.remove(row);
     }
-    guarded([this] { SaveBookList(m_books, m_folder.bookListFile()); });
+    guarded([this] { m_session->saveQueue(); });
     return true;
 }
 
 void TFrmMain::winexit()
 {
-    m_scheduler->BBtnStopClick();
+    scheduler().requestStop(engine::DownloadScheduler::StopPicture::KeepPicture); // BBtnStopClick
 }
 
 bool TFrmMain::eventFilter(QObject *watched, QEvent *event)
@@ -574,18 +587,6 @@ void TFrmMain::refreshPageView()
     m_pageView->setPlainText(document ? pageText(*document) : QString());
 }
 
-void TFrmMain::applySettings()
-{
-    engine::SchedulerConfig config = m_options.engine;
-    config.saveFolder = m_settings.SavePath;
-    config.listFile = m_folder.bookListFile();
-    config.encoding = m_settings.BookEncoding;
-    config.grab.pageDelayMs = m_settings.PageDelay;
-    m_scheduler->setConfig(config);
-    const auto proxy = settings::configuredProxy(m_settings);
-    m_EWB1->setProxy(proxy ? proxy->host : QString(), proxy ? proxy->port : 0);
-}
-
 void TFrmMain::onProgress(const QString &bookName, int pagesDone, double pagesPerSecond)
 {
     m_statusBook->setText(bookName);
@@ -593,9 +594,25 @@ void TFrmMain::onProgress(const QString &bookName, int pagesDone, double pagesPe
     m_statusSpeed->setText(u"%1 页/秒"_s.arg(pagesPerSecond, 0, 'f', 2));
 }
 
-BookListPaths TFrmMain::bookListPaths() const
+core::BookListPaths TFrmMain::bookListPaths() const
 {
-    return {m_folder.bookListFile(), m_settings.SavePath, m_folder.tempFolder()};
+    return {m_folder.bookListFile(), m_session->settings().SavePath, m_folder.tempFolder()};
+}
+
+QList<int> TFrmMain::selectedRows() const
+{
+    QList<int> rows;
+    for (int row = 0; row < m_books->rowCount(); ++row) {
+        if (m_LVDownList->selectionModel()->rowIntersectsSelection(row, QModelIndex()))
+            rows.append(row);
+    }
+    return rows;
+}
+
+void TFrmMain::selectRow(int row)
+{
+    m_LVDownList->selectionModel()->setCurrentIndex(m_books->index(row, 0),
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void TFrmMain::guarded(const std::function<void()> &command)
@@ -618,25 +635,21 @@ QWidget *TFrmMain::waitDialog() const
 
 void TFrmMain::BtnDownloadClick()
 {
-    auto probe = std::make_unique<browser::StaticBrowser>();
-    const auto proxy = settings::configuredProxy(m_settings);
-    if (proxy)
-        probe->setProxy(proxy->host, proxy->port);
     // Each book has a probe of its own (ewb2), so a second add does not cut the first one's load short.
-    auto *operation = new AddBook(m_books, std::move(probe), *m_dialogs,
-                                  AddBookPaths{m_settings.SavePath, m_folder.bookListFile()}, this);
+    auto *operation = new AddBook(m_session->queue(), m_session->makeProbeBrowser(), *m_dialogs,
+                                  AddBookPaths{m_session->settings().SavePath, m_folder.bookListFile()}, this);
     connect(operation, &AddBook::finished, operation, &QObject::deleteLater);
     guarded([operation] { operation->start(); });
 }
 
 void TFrmMain::BtnBeginClick()
 {
-    m_scheduler->BtnBeginClick();
+    scheduler().start();
 }
 
 void TFrmMain::BtnStopClick()
 {
-    m_scheduler->BtnStopClick();
+    scheduler().requestStop();
 }
 
 void TFrmMain::N24Click()
@@ -656,11 +669,10 @@ void TFrmMain::N26Click()
 
 void TFrmMain::BtnConfigClick()
 {
-    const auto chosen = m_dialogs->editSettings(m_settings, m_folder.settingsFile());
+    const auto chosen = m_dialogs->editSettings(m_session->settings(), m_folder.settingsFile());
     if (!chosen)
         return;
-    m_settings = *chosen;
-    applySettings();
+    m_session->applySettings(*chosen);
 }
 
 void TFrmMain::MenuItem1Click()
@@ -676,22 +688,33 @@ void TFrmMain::MenuItem3Click()
 
 void TFrmMain::BtnUpClick()
 {
-    guarded([this] { m_listCommands->MoveBookUp(); });
+    guarded([this] {
+        if (const auto moved = m_listCommands->MoveBookUp(selectedRows()))
+            selectRow(*moved);
+    });
 }
 
 void TFrmMain::BtnDeleteClick()
 {
-    guarded([this] { m_listCommands->DeleteSelectedBooks(bookListPaths()); });
+    guarded([this] {
+        QList<core::BookQueue::BookId> selected;
+        for (const int row : selectedRows())
+            selected.append(m_session->queue().idAt(row));
+        m_listCommands->DeleteSelectedBooks(selected, bookListPaths());
+    });
 }
 
 void TFrmMain::BtnDownClick()
 {
-    guarded([this] { m_listCommands->MoveBookDown(); });
+    guarded([this] {
+        if (const auto moved = m_listCommands->MoveBookDown(selectedRows()))
+            selectRow(*moved);
+    });
 }
 
 void TFrmMain::BtnBrowseClick()
 {
-    m_dialogs->openUrl(QUrl::fromLocalFile(QDir::fromNativeSeparators(m_settings.SavePath)));
+    m_dialogs->openUrl(QUrl::fromLocalFile(QDir::fromNativeSeparators(m_session->settings().SavePath)));
 }
 
 void TFrmMain::Image2Click()
@@ -699,16 +722,25 @@ void TFrmMain::Image2Click()
     m_dialogs->openUrl(QUrl(dialogs::ProjectAddress));
 }
 
-// EngineUi
+// EngineHost
 
 void TFrmMain::ShowMsg(const QString &text)
 {
     m_dialogs->ShowMsg(text);
 }
 
-bool TFrmMain::askYesNo(const QString &caption, const QString &text)
+void TFrmMain::askYesNo(const QString &caption, const QString &text, std::function<void(bool)> answered)
 {
-    return m_dialogs->askYesNo(caption, text);
+    // The answer may come after the window has gone.
+    m_dialogs->askLater(caption, text, [window = QPointer<TFrmMain>(this), answered = std::move(answered)](bool yes) {
+        if (window)
+            answered(yes);
+    });
+}
+
+void TFrmMain::requestRedefinition(int index, const QUrl &address)
+{
+    RequestRedefinition(index, address.toString());
 }
 
 void TFrmMain::RequestRedefinition(int index, const QString &address)
@@ -734,10 +766,12 @@ void TFrmMain::ensureTemplateWizard()
         m_wizard = new TFrmTemplate(*m_dialogs, m_folder.templateFile(), this);
 }
 
-void TFrmMain::runTemplateWizard()
+// Window-modal without a nested event loop: the engine and the timer go on while it is open.
+void TFrmMain::runTemplateWizard(std::function<void()> closed)
 {
     ensureTemplateWizard();
-    m_wizard->exec();
+    connect(m_wizard, &QDialog::finished, this, std::move(closed), Qt::SingleShotConnection);
+    m_wizard->open();
 }
 #endif
 

@@ -5,9 +5,11 @@
 #include "app/templatecommands.h"
 #include "app/templatewizardwindow.h"
 #include "common/datafolder.h"
+#include "core/bookqueue.h"
+#include "core/queuecommands.h"
 #include "engine/downloadscheduler.h"
-#include "engine/enginebrowsers.h"
-#include "engine/engineui.h"
+#include "engine/enginehost.h"
+#include "session/session.h"
 #include "settings/appsettings.h"
 #include "templates/templatechooser.h"
 #include "templates/templatestore.h"
@@ -36,18 +38,16 @@ class TFrmWait;
 
 namespace qh::app {
 
-class BookListCommands;
-
 // The dialogs and desktop services of the main window, behind one interface so that tests script the answers.
+// Notices and errors are shown without blocking.
 class WindowDialogs : public AddBookUi, public TemplateCommandsUi, public WizardDialogs
 {
 public:
-    // A notice ("提醒"), without blocking.
-    void ShowMsg(const QString &text) override = 0;
     QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) override = 0;
-    void showError(const QString &message) override = 0;
-    // A question answered yes or no.
+    // A question answered yes or no, from a command handler of the window's own.
     bool askYesNo(const QString &caption, const QString &text) override = 0;
+    // The same question without waiting for it: answered runs once the user has answered.
+    virtual void askLater(const QString &caption, const QString &text, std::function<void(bool yes)> answered) = 0;
     // The settings dialog on a copy of current; the settings it saved to iniPath, or nullopt when cancelled.
     virtual std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
                                                               const QString &iniPath) = 0;
@@ -68,6 +68,7 @@ public:
     QString getOpenFileName(const QString &filter) override;
     QString getSaveFileName(const QString &filter, const QString &defaultSuffix) override;
     bool askYesNo(const QString &caption, const QString &text) override;
+    void askLater(const QString &caption, const QString &text, std::function<void(bool yes)> answered) override;
     std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
                                                       const QString &iniPath) override;
     void showAbout() override;
@@ -117,10 +118,10 @@ private:
 };
 
 // The main window: the tool bar, the template choice, the preview, the download list and its buttons, the status
-// bar. It owns the list, the settings, the template store, the scheduler and the grab browser (EWB1), and wires
-// the widget-free operations (AddBook, TemplateCommands, BookListCommands) to the controls. Commands never let an
-// error escape into the event loop: each one ends with the error shown.
-class TFrmMain : public QWidget, public engine::EngineUi
+// bar. It owns the session (settings, template store, queue, the grab's browsers EWB1 and the scheduler), is the
+// engine's host, and wires the widget-free operations (AddBook, TemplateCommands, QueueCommands) to the controls.
+// Commands never let an error escape into the event loop: each one ends with the error shown.
+class TFrmMain : public QWidget, public engine::EngineHost
 {
     Q_OBJECT
 
@@ -151,20 +152,24 @@ public:
     // The session is ending: only the stop request runs.
     void winexit();
 
-    // EngineUi.
+    // The grabber's redefinition request: the wizard opens on the page for the template at index (0: a new one).
+    void RequestRedefinition(int index, const QString &address);
+
+    // EngineHost.
     void ShowMsg(const QString &text) override;
-    bool askYesNo(const QString &caption, const QString &text) override;
-    void RequestRedefinition(int index, const QString &address) override;
-    void showWaitDialog() override;
     void showError(const QString &message) override;
+    void askYesNo(const QString &caption, const QString &text, std::function<void(bool yes)> answered) override;
+    void requestRedefinition(int index, const QUrl &address) override;
+    void showWaitDialog() override;
 
     // For tests.
-    BookListModel &books() { return m_books; }
-    const settings::AppSettings &settings() const { return m_settings; }
-    const templates::TemplateStore &store() const { return m_store; }
-    templates::TemplateChooser &chooser() { return *m_chooser; }
-    engine::DownloadScheduler &scheduler() { return *m_scheduler; }
-    browser::StaticBrowser &grabBrowser() { return m_EWB1->staticBrowser(); }
+    session::Session &session() { return *m_session; }
+    core::BookQueue &books() { return m_session->queue(); }
+    const settings::AppSettings &settings() const { return m_session->settings(); }
+    const templates::TemplateStore &store() const { return m_session->store(); }
+    templates::TemplateChooser &chooser() { return m_session->chooser(); }
+    engine::DownloadScheduler &scheduler() { return m_session->scheduler(); }
+    browser::StaticBrowser &grabBrowser() { return m_session->browsers().staticBrowser(); }
     QWidget *waitDialog() const;
     QTextEdit *pageView() const { return m_pageView; }
     QTableView *downList() const { return m_LVDownList; }
@@ -184,22 +189,19 @@ private:
     void FormCreate();
     void FormShow();
     bool FormCloseQuery();
-    void applySettings();
     void onProgress(const QString &bookName, int pagesDone, double pagesPerSecond);
     void refreshPageView();
-    BookListPaths bookListPaths() const;
+    core::BookListPaths bookListPaths() const;
+    QList<int> selectedRows() const;
+    void selectRow(int row);
     // Runs a command; an error ends it and is shown.
     void guarded(const std::function<void()> &command);
     void ensureTemplateWizard();
-    void runTemplateWizard();
+    void runTemplateWizard(std::function<void()> closed);
 
     const DataFolder m_folder;
     const MainWindowOptions m_options;
     std::unique_ptr<WindowDialogs> m_dialogs;
-
-    settings::AppSettings m_settings;
-    templates::TemplateStore m_store;
-    BookListModel m_books;
 
     // Controls, owned by the window.
     QToolButton *m_BtnDownload = nullptr;
@@ -219,10 +221,9 @@ private:
     dialogs::TFrmWait *m_wait = nullptr;
     TFrmTemplate *m_wizard = nullptr;
 
-    std::unique_ptr<ComboTemplateChooser> m_chooser;
-    engine::EngineBrowsers *m_EWB1 = nullptr; // the grab's browsers, one per engine
-    std::unique_ptr<engine::DownloadScheduler> m_scheduler;
-    std::unique_ptr<BookListCommands> m_listCommands;
+    std::unique_ptr<session::Session> m_session;
+    std::unique_ptr<BookListModel> m_books; // the queue as LVDownList shows it
+    std::unique_ptr<core::QueueCommands> m_listCommands;
     std::unique_ptr<TemplateCommands> m_templateCommands;
 
     bool m_shown = false;

@@ -1,6 +1,6 @@
 #include "app/templatecommands.h"
 
-#include "app/booklistcommands.h"
+#include "common/error.h"
 #include "common/textfile.h"
 #include "templates/selection.h"
 #include "templates/templatechooser.h"
@@ -31,11 +31,18 @@ void TemplateCommands::N24Click()
     if (refuseWhileRunning())
         return;
     const QString chosen = m_chooser.currentText();
-    if (m_runWizard)
-        m_runWizard();
-    else
+    if (!m_runWizard) {
         m_ui.ShowMsg(WizardMissingMessage);
-    reloadStore(chosen);
+        reloadStore(chosen);
+        return;
+    }
+    m_runWizard([this, chosen] {
+        try {
+            reloadStore(chosen);
+        } catch (const Error &error) {
+            m_ui.showError(error.message());
+        }
+    });
 }
 
 void TemplateCommands::reloadStore()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/messagesink.h"
+#include "core/queuecommands.h"
+
 #include <QString>
 
 #include <functional>
@@ -11,15 +14,14 @@ class TemplateStore;
 
 namespace qh::app {
 
-class SchedulerState;
+using core::SchedulerState;
+using core::StopFirstMessage;
 
-// What the template commands ask of the user. The main window answers with its dialogs, tests with a script.
-class TemplateCommandsUi
+// What the template commands ask of the user besides notices. The main window answers with its dialogs, tests with
+// a script.
+class TemplateCommandsUi : public virtual MessageSink
 {
 public:
-    virtual ~TemplateCommandsUi() = default;
-    // A notice ("提醒").
-    virtual void ShowMsg(const QString &text) = 0;
     // An existing file to open, or an empty text when the user cancels. filter as QFileDialog takes it.
     virtual QString getOpenFileName(const QString &filter) = 0;
     // A file to write (an existing one is replaced without a question), or an empty text when the user cancels.
@@ -27,7 +29,6 @@ public:
 };
 
 inline const QString TemplateFileFilter = QStringLiteral("模板文件(*.tpe)");
-inline const QString StopFirstMessage = QStringLiteral("请停止抓书后，再进行本操作。");
 inline const QString WizardMissingMessage =
     QStringLiteral("模板定制向导尚未完成，请用 quillhaul-cli templates define 定义模板。");
 inline const QString NothingToExportMessage = QStringLiteral("还没有模板文件 system.tpe，没有可导出的模板。");
@@ -41,12 +42,13 @@ public:
     TemplateCommands(templates::TemplateStore &store, templates::TemplateChooser &chooser,
                      const SchedulerState &scheduler, TemplateCommandsUi &ui, QString templateFile);
 
-    // The template wizard, shown modally; returns when it has closed. Without one, "定制" says how to define a
-    // template with the command line.
-    void setWizard(std::function<void()> runWizard) { m_runWizard = std::move(runWizard); }
+    // Opens the template wizard without waiting for it, and calls closed once it has closed. Without one, "定制"
+    // says how to define a template with the command line.
+    using WizardRunner = std::function<void(std::function<void()> closed)>;
+    void setWizard(WizardRunner runWizard) { m_runWizard = std::move(runWizard); }
 
-    // "定制": runs the wizard, then reloads the store from the template file, which it may have changed, keeping
-    // the template chosen before the wizard opened.
+    // "定制": opens the wizard; once it has closed, reloads the store from the template file, which it may have
+    // changed, keeping the template chosen before the wizard opened. A broken file is shown as an error.
     void N24Click();
 
     // "导入": the chosen file replaces "system.tpe" byte for byte and becomes the store; "自动" is selected. The
@@ -72,7 +74,7 @@ private:
     const SchedulerState &m_scheduler;
     TemplateCommandsUi &m_ui;
     const QString m_templateFile;
-    std::function<void()> m_runWizard;
+    WizardRunner m_runWizard;
 };
 
 } // namespace qh::app

@@ -1,8 +1,8 @@
 #include "app/templatewizard.h"
 
-#include "browser/encoding.h"
-#include "browser/htmlparser.h"
-#include "browser/staticbrowser.h"
+#include "browser/html/encoding.h"
+#include "browser/html/htmlparser.h"
+#include "browser/html/staticbrowser.h"
 #include "templates/sitehead.h"
 #include "templates/templatefile.h"
 #include "templates/templatestore.h"
@@ -11,7 +11,7 @@
 #include <QPointer>
 
 #ifdef QH_HAVE_WEBENGINE
-#include "browser/webbrowser.h"
+#include "browser/web/webbrowser.h"
 
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>

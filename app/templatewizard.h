@@ -1,7 +1,7 @@
 #pragma once
 
 #include "browser/document.h"
-#include "templates/messagesink.h"
+#include "common/messagesink.h"
 #include "templates/wizardsave.h"
 
 #include <QObject>
@@ -28,11 +28,9 @@ struct PageCapture;
 
 // What the wizard asks of its window: the dialogs and the page view. The window answers with widgets, tests with a
 // script.
-class TemplateWizardUi : public templates::MessageSink
+class TemplateWizardUi : public virtual MessageSink
 {
 public:
-    // A notice ("提醒").
-    void ShowMsg(const QString &text) override = 0;
     // The one-line input box: the text typed, defaultText when cancelled.
     virtual QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) = 0;
     // A Yes/No question.

@@ -16,16 +16,13 @@ namespace qh::app {
 
 class WizardPageView;
 
-// The dialogs the wizard window needs from its owner; the main window answers with its own, tests with a script.
-class WizardDialogs
+// The dialogs the wizard window needs from its owner besides notices and errors; the main window answers with its
+// own, tests with a script. Asked from the wizard's own command handlers only, so they may be modal.
+class WizardDialogs : public virtual MessageSink
 {
 public:
-    virtual ~WizardDialogs() = default;
-    virtual void ShowMsg(const QString &text) = 0;
     virtual QString InputText(const QString &caption, const QString &prompt, const QString &defaultText) = 0;
     virtual bool askYesNo(const QString &caption, const QString &text) = 0;
-    // An error that ended an operation.
-    virtual void showError(const QString &message) = 0;
 };
 
 // The template definition wizard window ("定义抓取模板"): the controls of TemplateWizard, which holds the logic,

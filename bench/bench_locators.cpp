@@ -1,6 +1,6 @@
 // The next-link search over a large parsed page, end to end through the event loop: from start() to finished,
 // with the page parsed afresh (outside the timing) for every run, so no read is served from an earlier run's cache.
-#include "browser/htmlparser.h"
+#include "browser/html/htmlparser.h"
 #include "engine/locators.h"
 
 #include <QCoreApplication>

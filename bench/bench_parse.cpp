@@ -1,5 +1,5 @@
-#include "browser/htmlparser.h"
-#include "browser/innertext.h"
+#include "browser/html/htmlparser.h"
+#include "browser/html/innertext.h"
 #include "demo/samplebook.h"
 
 #include <QStringEncoder>

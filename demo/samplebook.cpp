@@ -1,6 +1,6 @@
 #include "demo/samplebook.h"
 
-#include "browser/htmlparser.h"
+#include "browser/html/htmlparser.h"
 
 #include <QStringEncoder>
 

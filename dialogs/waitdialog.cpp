@@ -1,5 +1,6 @@
 #include "dialogs/waitdialog.h"
 
+#include "core/bookqueue.h"
 #include "dialogs/dialogfont.h"
 #include "dialogs/waitprogress.h"
 
@@ -12,7 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace qh::dialogs {
 
-TFrmWait::TFrmWait(const app::BookListModel &list, QWidget *parent, std::chrono::milliseconds interval)
+TFrmWait::TFrmWait(const core::BookQueue &list, QWidget *parent, std::chrono::milliseconds interval)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
       m_list(list), m_Label1(new QLabel(WaitCaption, this)), m_Timer1(new QTimer(this))
 {
@@ -28,6 +29,24 @@ TFrmWait::TFrmWait(const app::BookListModel &list, QWidget *parent, std::chrono:
     m_Timer1->setInterval(interval);
     connect(m_Timer1, &QTimer::timeout, this, &TFrmWait::Timer1Timer);
     m_Timer1->start();
+
+    using core::BookQueue;
+    for (const auto signal : {&BookQueue::changed, &BookQueue::removed})
+        connect(&list, signal, this, &TFrmWait::hideIfStopped);
+    connect(&list, &BookQueue::reset, this, &TFrmWait::hideIfStopped);
+}
+
+void TFrmWait::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // A stop that has nothing to wind down is done at once; the window still shows for a moment.
+    QTimer::singleShot(0, this, &TFrmWait::hideIfStopped);
+}
+
+void TFrmWait::hideIfStopped()
+{
+    if (isVisible() && stopCompleted(m_list))
+        hide();
 }
 
 QString TFrmWait::labelText() const
@@ -47,8 +66,6 @@ void TFrmWait::closeEvent(QCloseEvent *event)
 void TFrmWait::Timer1Timer()
 {
     m_Label1->setText(nextWaitLabel(m_Label1->text()));
-    if (isVisible() && stopCompleted(m_list))
-        hide();
 }
 
 } // namespace qh::dialogs

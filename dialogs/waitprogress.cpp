@@ -1,7 +1,6 @@
 #include "dialogs/waitprogress.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistmodel.h"
+#include "core/bookqueue.h"
 
 using namespace Qt::StringLiterals;
 
@@ -13,9 +12,9 @@ QString nextWaitLabel(const QString &label)
     return longer.contains(u"..........."_s) ? WaitCaption : longer;
 }
 
-bool stopCompleted(const app::BookListModel &list)
+bool stopCompleted(const core::BookQueue &list)
 {
-    return list.isEmpty() || list.head().Status == app::StatusQueued;
+    return list.isEmpty() || list.head().Status == core::BookStatus::Queued;
 }
 
 } // namespace qh::dialogs

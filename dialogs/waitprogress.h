@@ -2,8 +2,8 @@
 
 #include <QString>
 
-namespace qh::app {
-class BookListModel;
+namespace qh::core {
+class BookQueue;
 }
 
 namespace qh::dialogs {
@@ -17,6 +17,6 @@ QString nextWaitLabel(const QString &label);
 
 // Whether the stop the wait dialog waits for is done: the list is empty, or its head row reads exactly "排队中",
 // which the engine writes when it honours a stop request.
-bool stopCompleted(const app::BookListModel &list);
+bool stopCompleted(const core::BookQueue &list);
 
 } // namespace qh::dialogs

@@ -2,18 +2,19 @@
 
 #include "common/error.h"
 #include "engine/bookfile.h"
-#include "engine/engineui.h"
+#include "engine/enginehost.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
 #include "templates/templatechooser.h"
 #include "templates/templatestore.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistfile.h"
-#include "app/booklistmodel.h"
-#include "app/safefilename.h"
+#include "core/bookentry.h"
+#include "core/bookqueue.h"
+#include "core/queuefile.h"
+#include "core/safefilename.h"
 
 #include <QFileInfo>
+#include <QPointer>
 
 namespace qh::engine {
 
@@ -30,31 +31,29 @@ const QString EmptyTextQuestion =
     QStringLiteral("抓到内容为空！请重新定义该书网模板！选择“是”开始重新定义，选择“否”其他时间再定义");
 const QString NoLinkNameMessage = QStringLiteral("请先定义“下一页”链接");
 
-int pagesOf(const app::BookEntry &entry)
+int pagesOf(const core::BookEntry &entry)
 {
-    bool ok = false;
-    const int pages = entry.PagesDone.trimmed().toInt(&ok);
-    if (!ok)
-        throw Error(QStringLiteral("'%1' is not a valid integer value").arg(entry.PagesDone));
-    return pages;
+    if (entry.PagesDone < 0)
+        throw Error(QStringLiteral("《%1》的当前页数无法读取，这本书不能续传。").arg(entry.BookName));
+    return entry.PagesDone;
 }
 
 } // namespace
 
-DownloadScheduler::DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
-                                     templates::TemplateChooser &chooser, EngineUi &ui, browser::Browser &browser,
+DownloadScheduler::DownloadScheduler(core::BookQueue &books, const templates::TemplateStore &store,
+                                     templates::TemplateChooser &chooser, EngineHost &host, browser::Browser &browser,
                                      SchedulerConfig config, const Clock &clock, QObject *parent)
-    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_ui(ui),
+    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_host(host),
       m_ownBrowserSource(std::make_unique<SingleBrowserSource>(browser)), m_browsers(*m_ownBrowserSource),
       m_config(std::move(config)), m_clock(clock)
 {
     connectTimers();
 }
 
-DownloadScheduler::DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
-                                     templates::TemplateChooser &chooser, EngineUi &ui, BrowserSource &browsers,
+DownloadScheduler::DownloadScheduler(core::BookQueue &books, const templates::TemplateStore &store,
+                                     templates::TemplateChooser &chooser, EngineHost &host, BrowserSource &browsers,
                                      SchedulerConfig config, const Clock &clock, QObject *parent)
-    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_ui(ui), m_browsers(browsers),
+    : QObject(parent), m_books(books), m_store(store), m_chooser(chooser), m_host(host), m_browsers(browsers),
       m_config(std::move(config)), m_clock(clock)
 {
     connectTimers();
@@ -63,9 +62,9 @@ DownloadScheduler::DownloadScheduler(app::BookListModel &books, const templates:
 void DownloadScheduler::connectTimers()
 {
     m_timer.setInterval(m_config.tickMs);
-    connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::TimerBeginTimer);
+    connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::tick);
     m_stallRestart.setSingleShot(true);
-    connect(&m_stallRestart, &QTimer::timeout, this, &DownloadScheduler::BtnBeginClick);
+    connect(&m_stallRestart, &QTimer::timeout, this, &DownloadScheduler::start);
 }
 
 DownloadScheduler::~DownloadScheduler() = default;
@@ -76,7 +75,7 @@ void DownloadScheduler::setConfig(const SchedulerConfig &config)
     m_timer.setInterval(m_config.tickMs);
 }
 
-void DownloadScheduler::BtnBeginClick()
+void DownloadScheduler::start()
 {
     const bool wasRunning = isRunning();
     m_timer.start();
@@ -84,19 +83,9 @@ void DownloadScheduler::BtnBeginClick()
         Q_EMIT runningChanged(true);
 }
 
-void DownloadScheduler::BBtnBeginClick()
+void DownloadScheduler::requestStop(StopPicture picture)
 {
-    BtnBeginClick();
-}
-
-void DownloadScheduler::BtnStopClick()
-{
-    stopRequest(true, true);
-}
-
-void DownloadScheduler::BBtnStopClick()
-{
-    stopRequest(false, true);
+    stopRequest(picture == StopPicture::RestPicture, true);
 }
 
 void DownloadScheduler::stopRequest(bool restPicture, bool showWait)
@@ -112,35 +101,35 @@ void DownloadScheduler::stopRequest(bool restPicture, bool showWait)
     if (restPicture)
         setBusyPicture(false);
     if (showWait)
-        m_ui.showWaitDialog();
+        m_host.showWaitDialog();
     if (m_grab)
         m_grab->stopNow();
 }
 
-void DownloadScheduler::TimerBeginTimer()
+void DownloadScheduler::tick()
 {
     try {
         if (m_books.isEmpty())
             return;
-        if (m_books.head().BookName == app::ProbingCaption)
+        if (m_books.head().BookName == core::ProbingCaption)
             return;
         setBusyPicture(!m_busyPicture);
-        if (m_books.head().Status == app::StatusQueued && !m_grab)
+        if (m_books.head().Status == core::BookStatus::Queued && !m_grab)
             startHeadBook();
         if (!m_books.isEmpty())
             stallCheck();
     } catch (const Error &error) {
-        m_ui.showError(error.message());
+        m_host.showError(error.message());
     }
 }
 
 void DownloadScheduler::startHeadBook()
 {
-    const app::BookEntry head = m_books.head();
-    const QString siteHead = templates::SiteHeadOf(head.CurrentUrl);
+    const core::BookEntry head = m_books.head();
+    const QString siteHead = templates::SiteHeadOf(head.CurrentUrl.toString());
     if (!m_store.TemplateExistsForHead(siteHead)) {
         stopRequest(true, true);
-        m_ui.ShowMsg(NoTemplateMessage);
+        m_host.ShowMsg(NoTemplateMessage);
         return;
     }
 
@@ -148,7 +137,7 @@ void DownloadScheduler::startHeadBook()
     int pagesDone = 0;
     try {
         pagesDone = pagesOf(head);
-        params = templates::SelectTemplate(m_store, siteHead, m_chooser, m_ui);
+        params = templates::SelectTemplate(m_store, siteHead, m_chooser, m_host);
     } catch (const Error &) {
         // The book cannot start: leave it queued rather than marked as being grabbed with no grab behind it.
         stopRequest(true, false);
@@ -157,11 +146,11 @@ void DownloadScheduler::startHeadBook()
     browser::Browser *const browser = m_browsers.browserFor(params.engine);
     if (!browser) {
         stopRequest(true, false);
-        m_ui.ShowMsg(NoWebEngineMessage);
+        m_host.ShowMsg(NoWebEngineMessage);
         return;
     }
 
-    m_books.setStatus(0, app::StatusDownloading);
+    m_books.setStatus(0, core::BookStatus::Downloading);
     m_watchTick = m_clock.nowMs();
     m_watchPages = pagesDone;
     m_contentList.clear();
@@ -172,12 +161,12 @@ void DownloadScheduler::startHeadBook()
     m_bookName = head.BookName;
     m_bookEncoding = m_config.encoding;
     m_outFile = m_config.bookFilePath ? m_config.bookFilePath(head.BookName)
-                                      : app::BookFilePath(m_config.saveFolder, head.BookName);
+                                      : core::BookFilePath(m_config.saveFolder, head.BookName);
     if (pagesDone > 0 && QFileInfo::exists(m_outFile)) {
         try {
             m_contentList = readBookFile(m_outFile, m_bookEncoding);
         } catch (const Error &) {
-            m_books.setStatus(0, app::StatusQueued);
+            m_books.setStatus(0, core::BookStatus::Queued);
             stopRequest(true, false);
             throw;
         }
@@ -189,7 +178,7 @@ void DownloadScheduler::startHeadBook()
     connect(m_grab.get(), &BookGrab::textFound, this, &DownloadScheduler::previewChanged);
     connect(m_grab.get(), &BookGrab::pageCompleted, this, &DownloadScheduler::onPageCompleted);
     connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);
-    m_grab->start(QUrl(head.CurrentUrl.trimmed()));
+    m_grab->start(head.CurrentUrl);
 }
 
 void DownloadScheduler::onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl)
@@ -197,10 +186,10 @@ void DownloadScheduler::onPageCompleted(const QString &title, const QString &tex
     // Title, text, count and next address change together, so the book never holds half a page.
     m_contentList.append(title);
     m_contentList.append(text);
-    const int pages = m_books.head().PagesDone.toInt() + 1;
-    m_books.setPagesDone(0, QString::number(pages));
+    const int pages = m_books.head().PagesDone + 1;
+    m_books.setPagesDone(0, pages);
     if (!nextUrl.isEmpty())
-        m_books.setCurrentUrl(0, nextUrl.toString());
+        m_books.setCurrentUrl(0, nextUrl);
     if (!m_encodeQueued) {
         m_encodeQueued = true;
         // Encoded on a later turn, once the next page has been asked for and the grab waits for it, so that ending
@@ -232,10 +221,8 @@ void DownloadScheduler::onGrabFinished(GrabEnd end, const QString &message)
             break;
         case GrabEnd::EmptyText:
             Q_EMIT previewChanged(EmptyTextPreview);
-            BtnStopClick();
-            if (m_ui.askYesNo(QStringLiteral("提示"), EmptyTextQuestion))
-                m_ui.RequestRedefinition(m_chooser.currentIndex(), m_books.head().CurrentUrl);
-            FinishBook(false);
+            requestStop();
+            askToRedefine();
             break;
         case GrabEnd::NoLinkName:
         case GrabEnd::LoadFailed:
@@ -243,13 +230,28 @@ void DownloadScheduler::onGrabFinished(GrabEnd end, const QString &message)
             // The book cannot go on by itself: keep what it has, queue it again and let the user decide.
             stopRequest(true, false);
             FinishBook(false);
-            m_ui.ShowMsg(end == GrabEnd::NoLinkName ? NoLinkNameMessage : message);
+            m_host.ShowMsg(end == GrabEnd::NoLinkName ? NoLinkNameMessage : message);
             break;
         }
     } catch (const Error &error) {
-        m_ui.showError(error.message());
+        m_host.showError(error.message());
     }
     Q_EMIT bookEnded(end, m_bookName);
+}
+
+// The book is written and queued again before the question, so its pages are safe whatever the answer, and the
+// answer may come at any later time.
+void DownloadScheduler::askToRedefine()
+{
+    // Taken before the book ends, which puts the chooser back at "自动".
+    const int chosen = m_chooser.currentIndex();
+    const QUrl address = m_books.isEmpty() ? QUrl() : m_books.head().CurrentUrl;
+    FinishBook(false);
+    const QPointer<DownloadScheduler> self(this);
+    m_host.askYesNo(QStringLiteral("提示"), EmptyTextQuestion, [self, chosen, address](bool yes) {
+        if (self && yes)
+            self->m_host.requestRedefinition(chosen, address);
+    });
 }
 
 void DownloadScheduler::FinishBook(bool complete)
@@ -266,10 +268,10 @@ void DownloadScheduler::FinishBook(bool complete)
     m_bookBytes = QByteArray();
 
     if (complete && written) {
-        m_books.removeBook(0);
+        m_books.remove(0);
         Q_EMIT previewChanged(QString());
     } else if (!m_books.isEmpty()) {
-        m_books.setStatus(0, app::StatusQueued);
+        m_books.setStatus(0, core::BookStatus::Queued);
     }
     if (!written)
         stopRequest(true, false); // never go on past a book whose text could not be kept
@@ -290,7 +292,7 @@ void DownloadScheduler::encodePendingText()
 
 void DownloadScheduler::saveList()
 {
-    app::SaveBookList(m_books, m_config.listFile);
+    core::SaveBookList(m_books, m_config.listFile);
 }
 
 void DownloadScheduler::stallCheck()
@@ -300,13 +302,13 @@ void DownloadScheduler::stallCheck()
         return;
     if (m_clock.nowMs() - m_watchTick <= m_config.stallMs)
         return;
-    const int pages = m_books.head().PagesDone.toInt();
+    const int pages = m_books.head().PagesDone;
     if (pages != m_watchPages) {
         m_watchTick = m_clock.nowMs();
         m_watchPages = pages;
         return;
     }
-    BtnStopClick();
+    requestStop();
     m_stallRestart.start(m_config.stallPauseMs);
 }
 

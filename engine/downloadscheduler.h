@@ -7,7 +7,7 @@
 #include "engine/clock.h"
 #include "engine/stopflag.h"
 
-#include "app/booklistcommands.h"
+#include "core/queuecommands.h"
 
 #include <QObject>
 #include <QStringList>
@@ -16,8 +16,8 @@
 #include <functional>
 #include <memory>
 
-namespace qh::app {
-class BookListModel;
+namespace qh::core {
+class BookQueue;
 }
 namespace qh::templates {
 class TemplateChooser;
@@ -26,7 +26,7 @@ class TemplateStore;
 
 namespace qh::engine {
 
-class EngineUi;
+class EngineHost;
 
 struct SchedulerConfig
 {
@@ -41,22 +41,24 @@ struct SchedulerConfig
     std::function<QString(const QString &bookName)> bookFilePath;
 };
 
-// Works through the download list one book at a time, always the head row: a tick of TimerBegin starts a queued
+// Works through the download queue one book at a time, always the head row: a tick of its timer starts a queued
 // head book, the grab then runs by itself (driven by the browser's signals), and every tick while the timer runs
-// swaps the activity picture and watches for a stalled book. Also the start and stop commands.
+// swaps the activity picture and watches for a stalled book. The window's start and stop commands call start() and
+// requestStop(). Nothing here waits for the user: questions go to the host with a callback, after the book has
+// been written and its row put back.
 //
-// The list, store, chooser, ui, browsers and clock must outlive the scheduler.
-class DownloadScheduler : public QObject, public app::SchedulerState
+// The queue, store, chooser, host, browsers and clock must outlive the scheduler.
+class DownloadScheduler : public QObject, public core::SchedulerState
 {
     Q_OBJECT
 
 public:
-    DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
-                      templates::TemplateChooser &chooser, EngineUi &ui, BrowserSource &browsers,
+    DownloadScheduler(core::BookQueue &books, const templates::TemplateStore &store,
+                      templates::TemplateChooser &chooser, EngineHost &host, BrowserSource &browsers,
                       SchedulerConfig config, const Clock &clock = steadyClock(), QObject *parent = nullptr);
     // Every book in the one browser given.
-    DownloadScheduler(app::BookListModel &books, const templates::TemplateStore &store,
-                      templates::TemplateChooser &chooser, EngineUi &ui, browser::Browser &browser,
+    DownloadScheduler(core::BookQueue &books, const templates::TemplateStore &store,
+                      templates::TemplateChooser &chooser, EngineHost &host, browser::Browser &browser,
                       SchedulerConfig config, const Clock &clock = steadyClock(), QObject *parent = nullptr);
     ~DownloadScheduler() override;
 
@@ -64,22 +66,25 @@ public:
     void setConfig(const SchedulerConfig &config);
     const SchedulerConfig &config() const { return m_config; }
 
-    // The start commands: enable the timer.
-    void BtnBeginClick();
-    void BBtnBeginClick();
-    // The stop requests: raise the stop flag, halt the timer, show the wait dialog; the grab winds down by itself.
-    // BtnStopClick also puts the activity picture at rest.
-    void BtnStopClick();
-    void BBtnStopClick();
+    // Starts the timer (TimerBegin); the next tick starts a queued head book.
+    void start();
+    // Raises the stop flag, halts the timer and shows the wait dialog; the grab winds down by itself, from the event
+    // loop. RestPicture also puts the activity picture at rest. A stop already recorded only halts the timer.
+    enum class StopPicture
+    {
+        RestPicture,
+        KeepPicture,
+    };
+    void requestStop(StopPicture picture = StopPicture::RestPicture);
 
-    // TimerBegin is enabled.
+    // The timer (TimerBegin) is enabled.
     bool isRunning() const override { return m_timer.isActive(); }
     // A book is being grabbed (its grab has not ended yet).
     bool isGrabbing() const { return m_grab != nullptr; }
     const StopFlag &stopFlag() const { return m_stopFlag; }
 
-    // One tick, as the timer runs it; public for the window's first tick and for tests.
-    void TimerBeginTimer();
+    // One tick, as the timer runs it; public for a program's first tick and for tests.
+    void tick();
 
 Q_SIGNALS:
     void runningChanged(bool running);
@@ -96,16 +101,17 @@ private:
     void onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl);
     void onGrabFinished(GrabEnd end, const QString &message);
     void FinishBook(bool complete);
+    void askToRedefine();
     void encodePendingText();
     void stopRequest(bool restPicture, bool showWait);
     void stallCheck();
     void setBusyPicture(bool busy);
     void saveList();
 
-    app::BookListModel &m_books;
+    core::BookQueue &m_books;
     const templates::TemplateStore &m_store;
     templates::TemplateChooser &m_chooser;
-    EngineUi &m_ui;
+    EngineHost &m_host;
     std::unique_ptr<SingleBrowserSource> m_ownBrowserSource;
     BrowserSource &m_browsers;
     SchedulerConfig m_config;

@@ -1,5 +1,5 @@
-#include "browser/htmlparser.h"
-#include "browser/staticdocument.h"
+#include "browser/html/htmlparser.h"
+#include "browser/html/staticdocument.h"
 
 #include <QByteArray>
 #include <QUrl>

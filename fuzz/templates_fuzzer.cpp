@@ -1,7 +1,7 @@
 // Template files come from anywhere: whatever the bytes, loading ends in a store or a qh::Error, and the store's
 // operations and the choice of a template never crash on what was loaded.
 #include "common/error.h"
-#include "templates/messagesink.h"
+#include "common/messagesink.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
 #include "templates/templatechooser.h"

@@ -1,7 +1,7 @@
 #include "templates/selection.h"
 
+#include "common/messagesink.h"
 #include "templates/enginekey.h"
-#include "templates/messagesink.h"
 #include "templates/templatechooser.h"
 #include "templates/templatefile.h"
 #include "templates/templatestore.h"

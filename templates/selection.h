@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/messagesink.h"
 #include "templates/grabparams.h"
-#include "templates/messagesink.h"
 
 #include <QString>
 

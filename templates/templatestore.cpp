@@ -1,6 +1,6 @@
 #include "templates/templatestore.h"
 
-#include "templates/messagesink.h"
+#include "common/messagesink.h"
 #include "templates/sitehead.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "templates/messagesink.h"
+#include "common/messagesink.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,10 +1,10 @@
 #include "app/addbook.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistfile.h"
-#include "app/booklistmodel.h"
-#include "browser/staticbrowser.h"
+#include "browser/html/staticbrowser.h"
 #include "common/textfile.h"
+#include "core/bookentry.h"
+#include "core/bookqueue.h"
+#include "core/queuefile.h"
 
 #include "demo/httpserver.h"
 #include "support/testutils.h"
@@ -22,7 +22,7 @@
 using namespace Qt::StringLiterals;
 using namespace qh;
 using app::AddBook;
-using app::BookEntry;
+using core::BookEntry;
 using demo::HttpResponse;
 
 namespace {
@@ -113,7 +113,7 @@ protected:
 
     void queue(const QString &name)
     {
-        books.appendBook({name, u"3"_s, app::StatusQueued, u"http://example.invalid/1.html"_s});
+        books.append({name, 3, core::BookStatus::Queued, u"http://example.invalid/1.html"_s});
     }
 
     QByteArray listBytes() const
@@ -124,12 +124,12 @@ protected:
 
     QTemporaryDir folder;
     demo::HttpServer server;
-    app::BookListModel books;
+    core::BookQueue books;
     ScriptedUi ui;
 };
 
-// A new book is named after the first 15 characters of its page's title, keeps the address as typed, and the list
-// is saved with it.
+// A new book is named after the first 15 characters of its page's title, keeps the address typed (blanks around it
+// dropped, as the page was loaded from it), and the list is saved with it.
 TEST_F(AddBookTest, NamesTheBookAfterTheTitleAndSavesTheList)
 {
     const QString url = servePage(u"一二三四五六七八九十甲乙丙丁戊己庚辛壬癸"_s);
@@ -138,11 +138,11 @@ TEST_F(AddBookTest, NamesTheBookAfterTheTitleAndSavesTheList)
     EXPECT_TRUE(add(typed));
 
     ASSERT_EQ(books.size(), 1);
-    EXPECT_EQ(books.head(), (BookEntry{u"一二三四五六七八九十甲乙丙丁戊"_s, u"0"_s, app::StatusQueued, typed}));
+    EXPECT_EQ(books.head(), (BookEntry{u"一二三四五六七八九十甲乙丙丁戊"_s, 0, core::BookStatus::Queued, QUrl(url)}));
     EXPECT_EQ(ui.asked.size(), 1);
     EXPECT_EQ(ui.asked.first(), (QStringList{app::AddressCaption, app::AddressPrompt, QString()}));
-    app::BookListModel saved;
-    app::LoadBookList(saved, listFile());
+    core::BookQueue saved;
+    core::LoadBookList(saved, listFile());
     EXPECT_EQ(saved.entries(), books.entries());
     EXPECT_TRUE(ui.errors.isEmpty());
 }
@@ -244,7 +244,7 @@ TEST_F(AddBookTest, AnEmptyTitleAsksForANameAtOnce)
 TEST_F(AddBookTest, AnEmptyNameRemovesTheRowWithoutSaving)
 {
     queue(u"星河旅人"_s);
-    app::SaveBookList(books, listFile());
+    core::SaveBookList(books, listFile());
     const QByteArray before = listBytes();
 
     EXPECT_FALSE(add(servePage(u"星河"_s), {ScriptedUi::ok(QString())}));
@@ -290,7 +290,7 @@ TEST_F(AddBookTest, FollowsItsRowThroughMoves)
     QSignalSpy finished(operation.get(), &AddBook::finished);
     operation->start();
     ASSERT_EQ(books.size(), 2);
-    EXPECT_EQ(books.entry(1).BookName, app::ProbingCaption);
+    EXPECT_EQ(books.entry(1).BookName, core::ProbingCaption);
     books.swapWithNext(0);
 
     ASSERT_TRUE(finished.wait(10'000));
@@ -303,7 +303,7 @@ TEST_F(AddBookTest, EndsQuietlyWhenItsRowWasDeleted)
 {
     queue(u"星河旅人"_s);
     EXPECT_FALSE(add(servePage(u"星河"_s), {[this](const QString &) {
-                         books.removeBook(1);
+                         books.remove(1);
                          return u"星河二"_s;
                      }}));
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/htmlparser.h"
+#include "browser/html/htmlparser.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "support/testutils.h"
 
-#include "browser/encoding.h"
+#include "browser/html/encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "browser/webbrowser.h"
-#include "browser/webdocument.h"
+#include "browser/web/webbrowser.h"
+#include "browser/web/webdocument.h"
 #include "demo/httpserver.h"
 #include "support/testutils.h"
 

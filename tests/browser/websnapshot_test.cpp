@@ -1,4 +1,4 @@
-#include "browser/websnapshot.h"
+#include "browser/web/websnapshot.h"
 #include "support/testutils.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "dialogs/waitdialog.h"
 #include "dialogs/waitprogress.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistmodel.h"
+#include "core/bookentry.h"
+#include "core/bookqueue.h"
 #include "support/testutils.h"
 
 #include <QApplication>
@@ -13,10 +13,11 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using namespace qh;
 using namespace std::chrono_literals;
 using namespace qh::dialogs;
-using qh::app::BookEntry;
-using qh::app::BookListModel;
+using qh::core::BookEntry;
+using qh::core::BookQueue;
 
 namespace {
 
@@ -29,10 +30,10 @@ qsizetype trailingDots(const QString &label)
 }
 
 // One book per status, in that order.
-void addBooks(BookListModel &list, const QStringList &statuses)
+void addBooks(core::BookQueue &list, const QList<core::BookStatus> &statuses)
 {
-    for (const QString &status : statuses)
-        list.appendBook(BookEntry{u"书"_s, u"0"_s, status, u"http://a.example/1.html"_s});
+    for (const core::BookStatus status : statuses)
+        list.append({u"书"_s, 0, status, QUrl(u"http://a.example/1.html"_s)});
 }
 
 } // namespace
@@ -50,27 +51,28 @@ TEST(WaitProgress, DotsRunFromThreeToTenAndStartAgain)
     EXPECT_EQ(seen, QList<qsizetype>({4, 5, 6, 7, 8, 9, 10, 3, 4, 5, 6, 7, 8, 9, 10, 3, 4}));
 }
 
-// The stop is done when the list is empty or its head reads exactly "排队中"; a downloading head, a head with a
-// status that only looks alike, or a queued row behind a downloading head keep the wait going.
+// The stop is done when the list is empty or its head is queued; a downloading head, a head whose status the
+// program does not know (a word that only looks alike in the list file), or a queued row behind a downloading head
+// keep the wait going.
 TEST(WaitProgress, StopCompletedOnEmptyListOrQueuedHead)
 {
     const struct
     {
-        QStringList statuses;
+        QList<core::BookStatus> statuses;
         bool completed;
     } cases[] = {
         {{}, true},
-        {{u"排队中"_s}, true},
-        {{u"排队中"_s, u"下载中"_s}, true},
-        {{u"下载中"_s}, false},
-        {{u"下载中"_s, u"排队中"_s}, false},
-        {{u"排队中 "_s}, false},
-        {{u""_s}, false},
+        {{core::BookStatus::Queued}, true},
+        {{core::BookStatus::Queued, core::BookStatus::Downloading}, true},
+        {{core::BookStatus::Downloading}, false},
+        {{core::BookStatus::Downloading, core::BookStatus::Queued}, false},
+        {{core::BookStatus::Unknown}, false},
+        {{core::BookStatus::Downloaded}, false},
     };
     for (const auto &c : cases) {
-        BookListModel list;
+        core::BookQueue list;
         addBooks(list, c.statuses);
-        EXPECT_EQ(stopCompleted(list), c.completed) << c.statuses.join(u',').toStdString();
+        EXPECT_EQ(stopCompleted(list), c.completed) << c.statuses.size();
     }
 }
 
@@ -78,8 +80,8 @@ TEST(WaitProgress, StopCompletedOnEmptyListOrQueuedHead)
 // going back to "排队中".
 TEST(TFrmWait, HidesItselfOnceTheHeadIsQueued)
 {
-    BookListModel list;
-    addBooks(list, {u"下载中"_s});
+    core::BookQueue list;
+    addBooks(list, {core::BookStatus::Downloading});
     TFrmWait wait(list, nullptr, 5ms);
     wait.show();
 
@@ -87,14 +89,14 @@ TEST(TFrmWait, HidesItselfOnceTheHeadIsQueued)
     QTest::qWait(30);
     EXPECT_TRUE(wait.isVisible());
 
-    list.setStatus(0, qh::app::StatusQueued);
+    list.setStatus(0, qh::core::BookStatus::Queued);
     EXPECT_TRUE(QTest::qWaitFor([&] { return wait.isHidden(); }, 2000));
 }
 
 // A stop with an empty list: the dialog closes at the next tick.
 TEST(TFrmWait, HidesAtOnceWithAnEmptyList)
 {
-    const BookListModel list;
+    const core::BookQueue list;
     TFrmWait wait(list, nullptr, 5ms);
     wait.show();
 
@@ -104,8 +106,8 @@ TEST(TFrmWait, HidesAtOnceWithAnEmptyList)
 // The timer runs while the dialog is hidden without showing it, and showing it again does not reset the dots.
 TEST(TFrmWait, TicksWhileHiddenAndKeepsItsDotsWhenShownAgain)
 {
-    BookListModel list;
-    addBooks(list, {u"下载中"_s});
+    core::BookQueue list;
+    addBooks(list, {core::BookStatus::Downloading});
     TFrmWait wait(list, nullptr, 5ms);
 
     EXPECT_TRUE(QTest::qWaitFor([&] { return wait.labelText() != WaitCaption; }, 2000));
@@ -120,8 +122,8 @@ TEST(TFrmWait, TicksWhileHiddenAndKeepsItsDotsWhenShownAgain)
 // stays above the other windows without blocking them.
 TEST(TFrmWait, UserCannotCloseIt)
 {
-    BookListModel list;
-    addBooks(list, {u"下载中"_s});
+    core::BookQueue list;
+    addBooks(list, {core::BookStatus::Downloading});
     TFrmWait wait(list);
     wait.show();
 

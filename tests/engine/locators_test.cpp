@@ -1,6 +1,6 @@
 #include "engine/locators.h"
 
-#include "browser/htmlparser.h"
+#include "browser/html/htmlparser.h"
 
 #include "engine/fakedocument.h"
 #include "engine/manualclock.h"

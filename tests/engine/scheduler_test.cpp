@@ -1,11 +1,11 @@
 #include "engine/bookfile.h"
 #include "engine/downloadscheduler.h"
-#include "engine/engineui.h"
+#include "engine/enginehost.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistfile.h"
-#include "app/booklistmodel.h"
-#include "browser/staticbrowser.h"
+#include "browser/html/staticbrowser.h"
+#include "core/bookentry.h"
+#include "core/bookqueue.h"
+#include "core/queuefile.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
 #include "templates/templatechooser.h"
@@ -13,6 +13,7 @@
 
 #include "demo/httpserver.h"
 #include "demo/samplebook.h"
+#include "support/recordinghost.h"
 #include "support/testutils.h"
 
 #include <QDir>
@@ -31,28 +32,6 @@ using demo::SampleBook;
 using engine::GrabEnd;
 
 namespace {
-
-// Answers the engine's questions from a script and records what it was told.
-class ScriptedUi final : public engine::EngineUi
-{
-public:
-    void ShowMsg(const QString &text) override { messages << text; }
-    bool askYesNo(const QString &, const QString &text) override
-    {
-        questions << text;
-        return answerYes;
-    }
-    void RequestRedefinition(int index, const QString &address) override { redefinitions << qMakePair(index, address); }
-    void showWaitDialog() override { ++waitDialogs; }
-    void showError(const QString &message) override { errors << message; }
-
-    bool answerYes = false;
-    QStringList messages;
-    QStringList questions;
-    QStringList errors;
-    QList<QPair<int, QString>> redefinitions;
-    int waitDialogs = 0;
-};
 
 HttpResponse statusOnly(int status)
 {
@@ -117,9 +96,10 @@ protected:
 
     void queue(const QString &name, int chapter = 1, int pagesDone = 0)
     {
-        books.appendBook(
-            {name, QString::number(pagesDone), app::StatusQueued, server.url(book.chapterPath(chapter)).toString()});
+        books.append({name, pagesDone, core::BookStatus::Queued, server.url(book.chapterPath(chapter)).toString()});
     }
+
+    bool isRunningGrab() { return scheduler().isGrabbing() && scheduler().isRunning(); }
 
     engine::DownloadScheduler &scheduler()
     {
@@ -134,7 +114,7 @@ protected:
     // Starts the scheduler and waits until a book has ended (or the scheduler halted with none running).
     void runUntilBookEnds(int count = 1)
     {
-        scheduler().BtnBeginClick();
+        scheduler().start();
         EXPECT_TRUE(QTest::qWaitFor([&] { return ends.size() >= count; }, 10'000)) << "no book ended";
     }
 
@@ -156,8 +136,8 @@ protected:
     demo::HttpServer server;
     templates::TemplateStore store;
     templates::ListTemplateChooser chooser;
-    app::BookListModel books;
-    ScriptedUi ui;
+    core::BookQueue books;
+    test::RecordingHost ui;
     browser::StaticBrowser browser;
     engine::SchedulerConfig config;
     QList<GrabEnd> ends;
@@ -216,23 +196,23 @@ TEST_F(SchedulerTest, StopDuringALoadThenResume)
     std::atomic<int> calls = 0;
     hangFirstRequest(3, calls);
     queue(u"样例"_s);
-    scheduler().BtnBeginClick();
+    scheduler().start();
     // Chapter 3 may be asked for early, while chapter 2 is still being read: wait until the grab waits for it.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.load() == 1 && books.head().PagesDone == u"2"; }, 10'000));
-    scheduler().BtnStopClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.load() == 1 && books.head().PagesDone == 2; }, 10'000));
+    scheduler().requestStop();
     EXPECT_FALSE(scheduler().isRunning());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10'000));
     EXPECT_EQ(ends.first(), GrabEnd::Stopped);
     EXPECT_EQ(ui.waitDialogs, 1);
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 2));
     ASSERT_EQ(books.size(), 1);
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
-    EXPECT_EQ(books.head().PagesDone, u"2"_s);
-    EXPECT_EQ(books.head().CurrentUrl, server.url(book.chapterPath(3)).toString());
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
+    EXPECT_EQ(books.head().PagesDone, 2);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(book.chapterPath(3)));
 
     // The list as saved at the stop reads back as the row stands.
-    app::BookListModel reloaded;
-    app::LoadBookList(reloaded, config.listFile);
+    core::BookQueue reloaded;
+    core::LoadBookList(reloaded, config.listFile);
     EXPECT_EQ(reloaded.entries(), books.entries());
 
     runUntilBookEnds(2);
@@ -248,15 +228,15 @@ TEST_F(SchedulerTest, StopBeforeTheNextLinkIsKnown)
     QObject::connect(&scheduler(), &engine::DownloadScheduler::previewChanged, &scheduler(), [&](const QString &text) {
         if (!stopped && text == book.chapterText(3)) {
             stopped = true;
-            scheduler().BtnStopClick();
+            scheduler().requestStop();
         }
     });
     queue(u"样例"_s);
     runUntilBookEnds();
     EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Stopped});
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 2));
-    EXPECT_EQ(books.head().PagesDone, u"2"_s);
-    EXPECT_EQ(books.head().CurrentUrl, server.url(book.chapterPath(3)).toString());
+    EXPECT_EQ(books.head().PagesDone, 2);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(book.chapterPath(3)));
 
     runUntilBookEnds(2);
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
@@ -290,14 +270,14 @@ TEST_F(SchedulerTest, StopDuringARetryWait)
     config.grab.retryDelaysMs = {60'000, 60'000, 60'000};
     server.setResponse(book.chapterPath(2), statusOnly(500));
     queue(u"样例"_s);
-    scheduler().BtnBeginClick();
+    scheduler().start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.requestCount(book.chapterPath(2)) == 1; }, 10'000));
     QTest::qWait(20);
-    scheduler().BtnStopClick();
+    scheduler().requestStop();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 2'000));
     EXPECT_EQ(ends.first(), GrabEnd::Stopped);
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 1));
-    EXPECT_EQ(books.head().PagesDone, u"1"_s);
+    EXPECT_EQ(books.head().PagesDone, 1);
 }
 
 // Failing pages are tried again a few times; a page that keeps failing ends the run with the book kept and queued
@@ -313,7 +293,7 @@ TEST_F(SchedulerTest, RetriesThenRequeues)
         SCOPED_TRACE(c.status);
         const QString path = u"/failing/%1.html"_s.arg(c.status);
         server.setResponse(path, statusOnly(c.status));
-        books.setEntries({{u"坏书"_s, u"0"_s, app::StatusQueued, server.url(path).toString()}});
+        books.setEntries({{u"坏书"_s, 0, core::BookStatus::Queued, server.url(path).toString()}});
         ends.clear();
         ui.messages.clear();
         runUntilBookEnds();
@@ -321,7 +301,7 @@ TEST_F(SchedulerTest, RetriesThenRequeues)
         EXPECT_EQ(server.requestCount(path), c.expectedRequests);
         EXPECT_FALSE(scheduler().isRunning());
         ASSERT_EQ(books.size(), 1);
-        EXPECT_EQ(books.head().Status, app::StatusQueued);
+        EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
         ASSERT_EQ(ui.messages.size(), 1);
         EXPECT_TRUE(ui.messages.first().contains(server.url(path).toString())) << ui.messages.first().toStdString();
     }
@@ -355,7 +335,7 @@ TEST_F(SchedulerTest, LinksBackIntoTheBookEndTheBook)
         QByteArray second = book.chapterPage(2);
         second.replace(text::encode(book.chapterPath(3)), target);
         server.setResponse(u"/loop/2.html"_s, HttpResponse::page(second, "text/html"));
-        books.setEntries({{u"环"_s, u"0"_s, app::StatusQueued, server.url(u"/loop/1.html"_s).toString()}});
+        books.setEntries({{u"环"_s, 0, core::BookStatus::Queued, server.url(u"/loop/1.html"_s).toString()}});
         ends.clear();
         runUntilBookEnds();
         EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
@@ -368,7 +348,7 @@ TEST_F(SchedulerTest, LinksBackIntoTheBookEndTheBook)
 TEST_F(SchedulerTest, FollowsLinksFromTheRedirectedAddress)
 {
     server.setRedirect(u"/start"_s, book.chapterPath(4));
-    books.setEntries({{u"跳转"_s, u"0"_s, app::StatusQueued, server.url(u"/start"_s).toString()}});
+    books.setEntries({{u"跳转"_s, 0, core::BookStatus::Queued, server.url(u"/start"_s).toString()}});
     runUntilBookEnds();
     EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
     EXPECT_EQ(readAll(bookFile(u"跳转"_s)), expectedText(4, 5));
@@ -379,16 +359,17 @@ TEST_F(SchedulerTest, NoTemplateStopsWithAMessage)
 {
     store = templates::TemplateStore();
     queue(u"样例"_s);
-    scheduler().BtnBeginClick();
+    scheduler().start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.messages.isEmpty(); }, 5'000));
     EXPECT_EQ(ui.messages,
               QStringList{u"没有能够与当前电子书对应的抓书模板，请在模板按钮中定义该读书网模板，或者删除该电子书。"_s});
     EXPECT_FALSE(scheduler().isRunning());
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
     EXPECT_EQ(server.requestCount(book.chapterPath(1)), 0);
 }
 
-// A template that finds no text: the question, the redefinition on yes only, the book stopped and queued.
+// A template that finds no text: the question, the redefinition on yes only, the book stopped and queued. The book
+// is queued again and the list saved before the question is asked, so nothing waits for the answer.
 TEST_F(SchedulerTest, EmptyTextAsksToRedefine)
 {
     for (const bool yes : {false, true}) {
@@ -397,19 +378,28 @@ TEST_F(SchedulerTest, EmptyTextAsksToRedefine)
         addTemplate(u"旧模板"_s, site(), u"SPAN"_s);
         books.setEntries({});
         queue(u"样例"_s);
-        ui = ScriptedUi();
+        ui = test::RecordingHost();
         ui.answerYes = yes;
+        bool queuedWhenAsked = false;
+        ui.onAsk = [&] {
+            core::BookQueue saved;
+            core::LoadBookList(saved, config.listFile);
+            queuedWhenAsked = !isRunningGrab() && books.head().Status == core::BookStatus::Queued &&
+                              saved.size() == 1 && saved.head().Status == core::BookStatus::Queued;
+        };
         ends.clear();
         runUntilBookEnds();
         EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::EmptyText});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ui.answers == 1; }, 5'000));
+        EXPECT_TRUE(queuedWhenAsked);
         EXPECT_EQ(ui.questions.size(), 1);
         EXPECT_EQ(ui.redefinitions.size(), yes ? 1 : 0);
         if (yes) { // the template in use is the one shown in the chooser, and the one to redefine
             EXPECT_EQ(ui.redefinitions.first(), qMakePair(1, server.url(book.chapterPath(1)).toString()));
         }
         EXPECT_FALSE(scheduler().isRunning());
-        EXPECT_EQ(books.head().Status, app::StatusQueued);
-        EXPECT_EQ(books.head().PagesDone, u"0"_s);
+        EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
+        EXPECT_EQ(books.head().PagesDone, 0);
         EXPECT_EQ(readAll(bookFile(u"样例"_s)), QByteArray());
     }
 }
@@ -423,7 +413,7 @@ TEST_F(SchedulerTest, NoLinkNameRequeues)
     runUntilBookEnds();
     EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::NoLinkName});
     EXPECT_EQ(ui.messages, QStringList{u"请先定义“下一页”链接"_s});
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
     EXPECT_FALSE(scheduler().isRunning());
 }
 
@@ -437,7 +427,7 @@ TEST_F(SchedulerTest, ScriptLinkOnAStaticPage)
     runUntilBookEnds();
     EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::ScriptLinkNeedsScripts});
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 1));
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_TRUE(ui.messages.first().contains(u"javascript:next()"_s));
 }
@@ -451,9 +441,9 @@ TEST_F(SchedulerTest, HandChosenTemplateServesOneBook)
     chooser.setCurrentIndex(1);
     queue(u"样例"_s);
     // No template serves this site, so even a hand choice cannot start it ...
-    scheduler().BtnBeginClick();
+    scheduler().start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.messages.isEmpty(); }, 5'000));
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
 
     // ... but with a template for the site present, the hand-chosen one is used and then reset.
     addTemplate(u"本站模板"_s, site(), u"SPAN"_s); // would find no text
@@ -480,9 +470,9 @@ TEST_F(SchedulerTest, StallWatchdogRestartsAHangingPage)
 // Stop always halts the timer, even when nothing was running to stop.
 TEST_F(SchedulerTest, StopAlwaysHaltsTheTimer)
 {
-    scheduler().BtnBeginClick();
+    scheduler().start();
     EXPECT_TRUE(scheduler().isRunning());
-    scheduler().BtnStopClick();
+    scheduler().requestStop();
     EXPECT_FALSE(scheduler().isRunning());
     EXPECT_EQ(ui.waitDialogs, 0); // the flag was already set: no second stop request
 }

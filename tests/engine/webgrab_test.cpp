@@ -1,15 +1,16 @@
-#include "browser/webbrowser.h"
+#include "browser/web/webbrowser.h"
 #include "engine/downloadscheduler.h"
-#include "engine/enginebrowsers.h"
-#include "engine/engineui.h"
+#include "engine/enginehost.h"
+#include "session/enginebrowsers.h"
 
-#include "app/booklistmodel.h"
+#include "core/bookqueue.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
 #include "templates/templatechooser.h"
 #include "templates/templatestore.h"
 
 #include "demo/httpserver.h"
+#include "support/recordinghost.h"
 #include "support/testutils.h"
 
 #include <QEventLoop>
@@ -22,18 +23,6 @@ using namespace qh;
 using engine::GrabEnd;
 
 namespace {
-
-class RecordingUi final : public engine::EngineUi
-{
-public:
-    void ShowMsg(const QString &text) override { messages << text; }
-    bool askYesNo(const QString &, const QString &) override { return false; }
-    void RequestRedefinition(int, const QString &) override {}
-    void showWaitDialog() override {}
-    void showError(const QString &message) override { messages << message; }
-
-    QStringList messages;
-};
 
 QString chapterTitle(int chapter)
 {
@@ -119,7 +108,7 @@ protected:
     // Grabs the book that starts at path and returns how it ended.
     GrabEnd grab(const QString &path)
     {
-        books.appendBook({u"书"_s, u"0"_s, app::StatusQueued, server.url(path).toString()});
+        books.append({u"书"_s, 0, core::BookStatus::Queued, server.url(path).toString()});
         return runHeadBook();
     }
 
@@ -130,7 +119,7 @@ protected:
         QList<GrabEnd> ends;
         QObject::connect(&scheduler, &engine::DownloadScheduler::bookEnded, &scheduler,
                          [&ends](GrabEnd end) { ends << end; });
-        scheduler.BtnBeginClick();
+        scheduler.start();
         if (whileRunning)
             whileRunning(scheduler);
         EXPECT_TRUE(qh::test::runEventLoopUntil([&] { return !ends.isEmpty(); }, 30'000)) << "the book never ended";
@@ -148,9 +137,9 @@ protected:
     demo::HttpServer server;
     templates::TemplateStore store;
     templates::ListTemplateChooser chooser;
-    app::BookListModel books;
-    RecordingUi ui;
-    engine::EngineBrowsers browsers{[](QObject *parent) { return browser::createWebGrabBrowser(parent); }};
+    core::BookQueue books;
+    test::RecordingHost ui;
+    session::EngineBrowsers browsers{[](QObject *parent) { return browser::createWebGrabBrowser(parent); }};
     engine::SchedulerConfig config;
 };
 
@@ -176,9 +165,9 @@ TEST_F(WebGrabTest, AStaticTemplateStopsAtTheScriptLinkWithAMessage)
     EXPECT_EQ(grab(u"/jslink/1"_s), GrabEnd::ScriptLinkNeedsScripts);
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_TRUE(ui.messages.first().contains(u"javascript:go()"_s)) << ui.messages.first().toStdString();
-    ASSERT_EQ(books.rowCount(), 1);
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
-    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/jslink/1"_s).toString());
+    ASSERT_EQ(books.size(), 1);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/jslink/1"_s));
 }
 
 // Text that a script writes after the load is waited for and grabbed exactly.
@@ -199,10 +188,10 @@ TEST_F(WebGrabTest, AFailingPageRequeuesTheBook)
     server.setResponse(u"/late/2"_s, gone);
     EXPECT_EQ(grab(u"/late/1"_s), GrabEnd::LoadFailed);
     EXPECT_EQ(server.requestCount(u"/late/2"_s), 2);
-    ASSERT_EQ(books.rowCount(), 1);
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
-    EXPECT_EQ(books.head().PagesDone, u"1"_s);
-    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/late/2"_s).toString());
+    ASSERT_EQ(books.size(), 1);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
+    EXPECT_EQ(books.head().PagesDone, 1);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/late/2"_s));
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_TRUE(ui.messages.first().contains(server.url(u"/late/2"_s).toDisplayString()));
     EXPECT_EQ(bookFile(), expectedBook(1));
@@ -216,16 +205,16 @@ TEST_F(WebGrabTest, StopWhileAScriptLinkLoadsThenResume)
     demo::HttpResponse slow = demo::HttpResponse::page(jsLinkPage(2, Chapters));
     slow.delayMs = 1500;
     server.setResponse(u"/jslink/2"_s, slow);
-    books.appendBook({u"书"_s, u"0"_s, app::StatusQueued, server.url(u"/jslink/1"_s).toString()});
+    books.append({u"书"_s, 0, core::BookStatus::Queued, server.url(u"/jslink/1"_s).toString()});
     const GrabEnd stopped = runHeadBook([this](engine::DownloadScheduler &scheduler) {
         ASSERT_TRUE(qh::test::runEventLoopUntil([&] { return server.requestCount(u"/jslink/2"_s) == 1; }, 30'000));
-        scheduler.BtnStopClick();
+        scheduler.requestStop();
     });
     EXPECT_EQ(stopped, GrabEnd::Stopped);
-    ASSERT_EQ(books.rowCount(), 1);
-    EXPECT_EQ(books.head().Status, app::StatusQueued);
-    EXPECT_EQ(books.head().PagesDone, u"0"_s);
-    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/jslink/1"_s).toString());
+    ASSERT_EQ(books.size(), 1);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
+    EXPECT_EQ(books.head().PagesDone, 0);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/jslink/1"_s));
 
     server.setPage(u"/jslink/2"_s, jsLinkPage(2, Chapters));
     EXPECT_EQ(runHeadBook(), GrabEnd::Complete);

@@ -1,12 +1,12 @@
 #include "app/demosite.h"
 #include "app/mainwindow.h"
 
-#include "app/booklistentry.h"
-#include "app/booklistfile.h"
-#include "app/booknaming.h"
-#include "app/safefilename.h"
-#include "browser/staticbrowser.h"
+#include "browser/html/staticbrowser.h"
 #include "common/textfile.h"
+#include "core/bookentry.h"
+#include "core/booknaming.h"
+#include "core/queuefile.h"
+#include "core/safefilename.h"
 #include "dialogs/settingsdialog.h"
 #include "settings/appsettings.h"
 #include "templates/sitehead.h"
@@ -34,8 +34,8 @@
 
 using namespace Qt::StringLiterals;
 using namespace qh;
-using app::BookEntry;
 using app::TFrmMain;
+using core::BookEntry;
 using demo::HttpResponse;
 using demo::SampleBook;
 
@@ -62,6 +62,10 @@ public:
     {
         questions << text;
         return false;
+    }
+    void askLater(const QString &caption, const QString &text, std::function<void(bool)> answered) override
+    {
+        QTimer::singleShot(0, [answered = std::move(answered), yes = askYesNo(caption, text)] { answered(yes); });
     }
     std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
                                                       const QString &iniPath) override
@@ -146,9 +150,9 @@ protected:
 
     void writeList(const QList<BookEntry> &entries)
     {
-        app::BookListModel model;
+        core::BookQueue model;
         model.setEntries(entries);
-        app::SaveBookList(model, listFile());
+        core::SaveBookList(model, listFile());
     }
 
     app::MainWindowOptions options() const
@@ -181,7 +185,8 @@ protected:
         QItemSelectionModel *selection = window->downList()->selectionModel();
         selection->clearSelection();
         for (int row : rows)
-            selection->select(window->books().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            selection->select(window->downList()->model()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
     QStringList names() const
@@ -279,19 +284,19 @@ TEST_F(MainWindowTest, TemplateFileFillsTheChooser)
 TEST_F(MainWindowTest, ListLoadedOnShowAndDownloadedRowsDroppedAtClose)
 {
     writeSettings();
-    writeList({{u"甲"_s, u"3"_s, app::StatusDownloading, chapterUrl(4)},
-               {u"乙"_s, u"9"_s, app::StatusDownloaded, chapterUrl(2)}});
+    writeList({{u"甲"_s, 3, core::BookStatus::Downloading, chapterUrl(4)},
+               {u"乙"_s, 9, core::BookStatus::Downloaded, chapterUrl(2)}});
     TFrmMain &w = open();
     ASSERT_EQ(w.books().size(), 2);
-    EXPECT_EQ(w.books().entry(0).Status, app::StatusQueued);
-    EXPECT_EQ(w.books().entry(1).Status, app::StatusDownloaded);
+    EXPECT_EQ(w.books().entry(0).Status, core::BookStatus::Queued);
+    EXPECT_EQ(w.books().entry(1).Status, core::BookStatus::Downloaded);
 
     EXPECT_TRUE(w.close());
 
-    app::BookListModel saved;
-    app::LoadBookList(saved, listFile());
+    core::BookQueue saved;
+    core::LoadBookList(saved, listFile());
     ASSERT_EQ(saved.size(), 1);
-    EXPECT_EQ(saved.head(), (BookEntry{u"甲"_s, u"3"_s, app::StatusQueued, chapterUrl(4)}));
+    EXPECT_EQ(saved.head(), (BookEntry{u"甲"_s, 3, core::BookStatus::Queued, chapterUrl(4)}));
 }
 
 // "下载" adds a book named after its page's title and saves the list.
@@ -304,11 +309,11 @@ TEST_F(MainWindowTest, DownloadButtonAddsABook)
     w.BtnDownloadClick();
 
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return w.books().size() == 1 && w.books().head().BookName != app::ProbingCaption; }, 10'000));
-    const QString name = app::bookNameFromTitle(book.chapterTitle(1) + u"_示例小说_书海阁"_s);
-    EXPECT_EQ(w.books().head(), (BookEntry{name, u"0"_s, app::StatusQueued, chapterUrl(1)}));
-    app::BookListModel saved;
-    app::LoadBookList(saved, listFile());
+        [&] { return w.books().size() == 1 && w.books().head().BookName != core::ProbingCaption; }, 10'000));
+    const QString name = core::bookNameFromTitle(book.chapterTitle(1) + u"_示例小说_书海阁"_s);
+    EXPECT_EQ(w.books().head(), (BookEntry{name, 0, core::BookStatus::Queued, chapterUrl(1)}));
+    core::BookQueue saved;
+    core::LoadBookList(saved, listFile());
     EXPECT_EQ(saved.entries(), w.books().entries());
 }
 
@@ -317,14 +322,14 @@ TEST_F(MainWindowTest, GrabsABookToTheEnd)
 {
     writeSettings();
     writeTemplate();
-    writeList({{u"示例小说"_s, u"0"_s, app::StatusQueued, chapterUrl(1)}});
+    writeList({{u"示例小说"_s, 0, core::BookStatus::Queued, chapterUrl(1)}});
     TFrmMain &w = open();
 
     w.BtnBeginClick();
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().isEmpty(); }, 20'000))
         << dialogs->messages.join(u'\n').toStdString();
-    EXPECT_EQ(bytesOf(app::BookFilePath(booksFolder(), u"示例小说"_s)), book.bookFileBytes(1, 5));
+    EXPECT_EQ(bytesOf(core::BookFilePath(booksFolder(), u"示例小说"_s)), book.bookFileBytes(1, 5));
     EXPECT_TRUE(dialogs->errors.isEmpty());
     EXPECT_TRUE(dialogs->messages.isEmpty());
     EXPECT_EQ(bytesOf(listFile()), QByteArray());
@@ -335,14 +340,14 @@ TEST_F(MainWindowTest, GrabsABookWithAWebTemplate)
 {
     writeSettings();
     writeTemplate(templates::GrabEngine::Web);
-    writeList({{u"示例小说"_s, u"0"_s, app::StatusQueued, chapterUrl(1)}});
+    writeList({{u"示例小说"_s, 0, core::BookStatus::Queued, chapterUrl(1)}});
     TFrmMain &w = open();
 
     w.BtnBeginClick();
 
     ASSERT_TRUE(test::runEventLoopUntil([&] { return w.books().isEmpty(); }, 30'000))
         << dialogs->messages.join(u'\n').toStdString();
-    EXPECT_EQ(bytesOf(app::BookFilePath(booksFolder(), u"示例小说"_s)), book.bookFileBytes(1, 5));
+    EXPECT_EQ(bytesOf(core::BookFilePath(booksFolder(), u"示例小说"_s)), book.bookFileBytes(1, 5));
     EXPECT_TRUE(dialogs->errors.isEmpty());
     EXPECT_TRUE(dialogs->messages.isEmpty());
 }
@@ -357,17 +362,17 @@ TEST_F(MainWindowTest, StopShowsTheWaitDialogUntilTheBookIsQueued)
         response.delayMs = HttpResponse::Never;
         return response;
     }());
-    writeList({{u"挂起的书"_s, u"0"_s, app::StatusQueued, server.url(u"/hangs"_s).toString()}});
+    writeList({{u"挂起的书"_s, 0, core::BookStatus::Queued, server.url(u"/hangs"_s).toString()}});
     TFrmMain &w = open();
     w.BtnBeginClick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().head().Status == app::StatusDownloading; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().head().Status == core::BookStatus::Downloading; }, 5000));
 
     w.BtnStopClick();
 
     EXPECT_TRUE(w.waitDialog()->isVisible());
     EXPECT_FALSE(w.scheduler().isRunning());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.waitDialog()->isVisible(); }, 5000));
-    EXPECT_EQ(w.books().head().Status, app::StatusQueued);
+    EXPECT_EQ(w.books().head().Status, core::BookStatus::Queued);
 }
 
 // Closing while a book is grabbed stops it and keeps every page grabbed so far: the text file holds them, the
@@ -379,26 +384,26 @@ TEST_F(MainWindowTest, CloseWhileGrabbingKeepsTheBook)
     HttpResponse hanging = HttpResponse::page(book.chapterPage(3), "text/html");
     hanging.delayMs = HttpResponse::Never;
     server.setResponse(book.chapterPath(3), hanging);
-    writeList({{u"示例小说"_s, u"0"_s, app::StatusQueued, chapterUrl(1)}});
+    writeList({{u"示例小说"_s, 0, core::BookStatus::Queued, chapterUrl(1)}});
     TFrmMain &w = open();
     w.BtnBeginClick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().head().PagesDone == u"2"_s; }, 10'000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().head().PagesDone == 2; }, 10'000));
     EXPECT_EQ(w.findChild<QLabel *>(u"StatusBook"_s)->text(), u"示例小说"_s);
     EXPECT_EQ(w.findChild<QLabel *>(u"StatusPages"_s)->text(), u"2 页"_s);
 
     w.close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
 
-    EXPECT_EQ(bytesOf(app::BookFilePath(booksFolder(), u"示例小说"_s)), book.bookFileBytes(1, 2));
-    app::BookListModel saved;
-    app::LoadBookList(saved, listFile());
+    EXPECT_EQ(bytesOf(core::BookFilePath(booksFolder(), u"示例小说"_s)), book.bookFileBytes(1, 2));
+    core::BookQueue saved;
+    core::LoadBookList(saved, listFile());
     ASSERT_EQ(saved.size(), 1);
-    EXPECT_EQ(saved.head(), (BookEntry{u"示例小说"_s, u"2"_s, app::StatusQueued, chapterUrl(3)}));
+    EXPECT_EQ(saved.head(), (BookEntry{u"示例小说"_s, 2, core::BookStatus::Queued, chapterUrl(3)}));
 
     window.reset();
     TFrmMain &again = open();
     ASSERT_EQ(again.books().size(), 1);
-    EXPECT_EQ(again.books().head().Status, app::StatusQueued);
+    EXPECT_EQ(again.books().head().Status, core::BookStatus::Queued);
 }
 
 // The session's end runs only the stop request: the scheduler halts and the list file is not written.
@@ -418,9 +423,9 @@ TEST_F(MainWindowTest, LogOffOnlyStops)
 TEST_F(MainWindowTest, DeleteAndMoveFollowTheSelectionAndTheGuard)
 {
     writeSettings();
-    writeList({{u"甲"_s, u"0"_s, app::StatusQueued, chapterUrl(1)},
-               {u"乙"_s, u"0"_s, app::StatusQueued, chapterUrl(2)},
-               {u"丙"_s, u"0"_s, app::StatusQueued, chapterUrl(3)}});
+    writeList({{u"甲"_s, 0, core::BookStatus::Queued, chapterUrl(1)},
+               {u"乙"_s, 0, core::BookStatus::Queued, chapterUrl(2)},
+               {u"丙"_s, 0, core::BookStatus::Queued, chapterUrl(3)}});
     TFrmMain &w = open();
 
     selectRows({2});
@@ -430,7 +435,7 @@ TEST_F(MainWindowTest, DeleteAndMoveFollowTheSelectionAndTheGuard)
     EXPECT_EQ(names(), (QStringList{u"甲"_s, u"乙"_s, u"丙"_s}));
 
     // The commands run before the scheduler's first tick, so it is still running when they check.
-    w.scheduler().BtnBeginClick();
+    w.scheduler().start();
     selectRows({0});
     w.BtnDeleteClick();
     w.BtnDownClick();
@@ -441,8 +446,8 @@ TEST_F(MainWindowTest, DeleteAndMoveFollowTheSelectionAndTheGuard)
     selectRows({0, 2});
     w.BtnDeleteClick();
     EXPECT_EQ(names(), QStringList{u"乙"_s});
-    app::BookListModel saved;
-    app::LoadBookList(saved, listFile());
+    core::BookQueue saved;
+    core::LoadBookList(saved, listFile());
     EXPECT_EQ(saved.size(), 1);
 }
 
@@ -604,7 +609,7 @@ TEST_F(MainWindowTest, DemoDownloadsItsBook)
     window->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->books().isEmpty(); }, 20'000))
         << dialogs->messages.join(u'\n').toStdString();
-    EXPECT_EQ(bytesOf(app::BookFilePath(demo.saveFolder(), demo.bookName())), demo.expectedBookBytes());
+    EXPECT_EQ(bytesOf(core::BookFilePath(demo.saveFolder(), demo.bookName())), demo.expectedBookBytes());
     EXPECT_EQ(window->findChild<QLabel *>(u"StatusBook"_s)->text(), u"《示例小说》下载完成"_s);
     EXPECT_EQ(window->findChild<QLabel *>(u"StatusPages"_s)->text(), u"8 页"_s);
     EXPECT_TRUE(dialogs->errors.isEmpty());

@@ -1,7 +1,7 @@
-#include "app/booklistcommands.h"
 #include "app/templatecommands.h"
 #include "common/error.h"
 #include "common/textfile.h"
+#include "core/queuecommands.h"
 #include "templates/selection.h"
 #include "templates/templatechooser.h"
 #include "templates/templatefile.h"

@@ -1,9 +1,9 @@
 #include "app/templatewizard.h"
 
-#include "app/booklistcommands.h"
 #include "app/templatecommands.h"
 #include "common/error.h"
 #include "common/textfile.h"
+#include "core/queuecommands.h"
 #include "templates/sitehead.h"
 #include "templates/templatechooser.h"
 #include "templates/templatefile.h"
@@ -582,8 +582,8 @@ public:
 
 } // namespace
 
-// "定制" runs the wizard only while the scheduler is stopped, then reloads the store and selects the template chosen
-// before, or nothing when the wizard deleted it.
+// "定制" runs the wizard only while the scheduler is stopped, then, once it has closed, reloads the store and selects
+// the template chosen before, or nothing when the wizard deleted it.
 TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
 {
     saveStore({u"甲"_s, u"乙"_s});
@@ -597,12 +597,13 @@ TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
 
     int runs = 0;
     QString deleting;
-    commands.setWizard([&] {
+    commands.setWizard([&](std::function<void()> closed) {
         ++runs;
         templates::TemplateStore changed = savedStore();
         changed.AddTemplateRecord(u"丙"_s, u"http://c"_s);
         changed.DeleteTemplate(deleting);
         templates::SaveTemplateFile(templateFile(), changed);
+        closed();
     });
 
     scheduler.running = true;
@@ -679,8 +680,8 @@ TEST_F(WizardTest, ScriptsBoxFollowsTheTemplatesEngine)
 #include "app/mainwindow.h"
 #include "app/templatewizardwindow.h"
 #include "app/wizardpageview.h"
-#include "browser/htmlparser.h"
-#include "browser/webbrowser.h"
+#include "browser/html/htmlparser.h"
+#include "browser/web/webbrowser.h"
 #include "common/datafolder.h"
 #include "demo/samplebook.h"
 #include "settings/appsettings.h"
@@ -909,6 +910,10 @@ public:
     QString getOpenFileName(const QString &) override { return {}; }
     QString getSaveFileName(const QString &, const QString &) override { return {}; }
     bool askYesNo(const QString &, const QString &) override { return false; }
+    void askLater(const QString &, const QString &, std::function<void(bool)> answered) override
+    {
+        QTimer::singleShot(0, [answered = std::move(answered)] { answered(false); });
+    }
     std::optional<settings::AppSettings> editSettings(const settings::AppSettings &, const QString &) override
     {
         return std::nullopt;
@@ -961,7 +966,10 @@ TEST(MainWindowWizardTest, RedefinitionRequestOpensTheWizard)
         templates::SaveTemplateFile(data + u"/system.tpe"_s, changed);
         wizard->close();
     });
+    // The request opens the wizard and returns at once: nothing waits for the user in the window's handlers.
     w.RequestRedefinition(2, u"http://b/1.html"_s);
+    EXPECT_EQ(seenIndex, -1);
+    ASSERT_TRUE(qh::test::runEventLoopUntil([&] { return w.store().ListTemplateNames(false).size() == 3; }, 10'000));
 
     EXPECT_EQ(seenIndex, 2);
     EXPECT_EQ(seenAddress, u"http://b/1.html"_s);

@@ -1,6 +1,6 @@
 #include "common/error.h"
+#include "common/messagesink.h"
 #include "support/testutils.h"
-#include "templates/messagesink.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
 #include "templates/templatechooser.h"
@@ -13,7 +13,7 @@ using namespace qh::templates;
 
 namespace {
 
-class RecordingSink final : public MessageSink
+class RecordingSink final : public qh::MessageSink
 {
 public:
     void ShowMsg(const QString &text) override { messages << text; }

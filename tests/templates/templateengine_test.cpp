@@ -1,6 +1,6 @@
+#include "common/messagesink.h"
 #include "support/testutils.h"
 #include "templates/enginekey.h"
-#include "templates/messagesink.h"
 #include "templates/selection.h"
 #include "templates/templatechooser.h"
 #include "templates/templatefile.h"
@@ -16,7 +16,7 @@ using namespace qh::templates;
 
 namespace {
 
-class QuietSink final : public MessageSink
+class QuietSink final : public qh::MessageSink
 {
 public:
     void ShowMsg(const QString &) override {}

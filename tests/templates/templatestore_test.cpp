@@ -1,5 +1,5 @@
+#include "common/messagesink.h"
 #include "support/testutils.h"
-#include "templates/messagesink.h"
 #include "templates/templatestore.h"
 
 #include <functional>
@@ -11,7 +11,7 @@ using namespace qh::templates;
 
 namespace {
 
-class RecordingSink final : public MessageSink
+class RecordingSink final : public qh::MessageSink
 {
 public:
     void ShowMsg(const QString &text) override { messages << text; }
@@ -67,7 +67,7 @@ struct StoreCase
 {
     const char *what;
     QStringList before;
-    std::function<QString(TemplateStore &, MessageSink &)> operation; // the operation's result as text
+    std::function<QString(TemplateStore &, qh::MessageSink &)> operation; // the operation's result as text
     QString result;
     QStringList after;
     QStringList messages;
@@ -87,19 +87,19 @@ TEST(TemplateStoreTest, OperationsMatchTheirAlgorithms)
     const StoreCase cases[] = {
         {"add a new name appends three lines",
          sample,
-         [](TemplateStore &s, MessageSink &) { return s.AddTemplateRecord(u"d"_s, u"http://h4"_s); },
+         [](TemplateStore &s, qh::MessageSink &) { return s.AddTemplateRecord(u"d"_s, u"http://h4"_s); },
          u"success"_s,
          sample + QStringList{Sep, u"name=d"_s, u"head=http://h4"_s},
          {}},
         {"add an existing name changes nothing",
          sample,
-         [](TemplateStore &s, MessageSink &) { return s.AddTemplateRecord(u"b"_s, u"http://other"_s); },
+         [](TemplateStore &s, qh::MessageSink &) { return s.AddTemplateRecord(u"b"_s, u"http://other"_s); },
          u"error"_s,
          sample,
          {}},
         {"write replaces a key where it stands",
          sample,
-         [](TemplateStore &s, MessageSink &) {
+         [](TemplateStore &s, qh::MessageSink &) {
              return s.WriteTemplateParam(u"a"_s, u"ignored"_s, u"ititleindex"_s, u"9"_s);
          },
          u"success"_s,
@@ -109,25 +109,27 @@ TEST(TemplateStoreTest, OperationsMatchTheirAlgorithms)
          {}},
         {"write appends a missing key as the record's last line",
          sample,
-         [](TemplateStore &s, MessageSink &) { return s.WriteTemplateParam(u"b"_s, {}, u"iparentindex"_s, u"7"_s); },
+         [](TemplateStore &s, qh::MessageSink &) {
+             return s.WriteTemplateParam(u"b"_s, {}, u"iparentindex"_s, u"7"_s);
+         },
          u"success"_s,
          recordA() + recordB() + QStringList{u"iparentindex=7"_s} + recordC() + recordA2(),
          {}},
         {"write to the last record appends at the end of the store",
          sample,
-         [](TemplateStore &s, MessageSink &) { return s.WriteTemplateParam(u"c"_s, {}, u"sEngine"_s, u"x"_s); },
+         [](TemplateStore &s, qh::MessageSink &) { return s.WriteTemplateParam(u"c"_s, {}, u"sEngine"_s, u"x"_s); },
          u"success"_s,
          recordA() + recordB() + recordC() + QStringList{u"sEngine=x"_s} + recordA2(),
          {}},
         {"write by a duplicated name goes to the first",
          sample,
-         [](TemplateStore &s, MessageSink &) { return s.WriteTemplateParam(u"a"_s, {}, u"sEngine"_s, u"x"_s); },
+         [](TemplateStore &s, qh::MessageSink &) { return s.WriteTemplateParam(u"a"_s, {}, u"sEngine"_s, u"x"_s); },
          u"success"_s,
          recordA() + QStringList{u"sEngine=x"_s} + recordB() + recordC() + recordA2(),
          {}},
         {"write never rewrites the head line",
          sample,
-         [](TemplateStore &s, MessageSink &) {
+         [](TemplateStore &s, qh::MessageSink &) {
              return s.WriteTemplateParam(u"b"_s, u"http://new"_s, u"linkname"_s, u"n"_s);
          },
          u"success"_s,
@@ -135,7 +137,7 @@ TEST(TemplateStoreTest, OperationsMatchTheirAlgorithms)
          {}},
         {"write with an empty name finds the record by its exact head",
          sample,
-         [](TemplateStore &s, MessageSink &) {
+         [](TemplateStore &s, qh::MessageSink &) {
              return s.WriteTemplateParam({}, u"http://h2"_s, u"ititleindex"_s, u"5"_s);
          },
          u"success"_s,
@@ -143,55 +145,55 @@ TEST(TemplateStoreTest, OperationsMatchTheirAlgorithms)
          {}},
         {"write to an unknown name",
          sample,
-         [](TemplateStore &s, MessageSink &) { return s.WriteTemplateParam(u"zz"_s, {}, u"k"_s, u"v"_s); },
+         [](TemplateStore &s, qh::MessageSink &) { return s.WriteTemplateParam(u"zz"_s, {}, u"k"_s, u"v"_s); },
          u"errornoname"_s,
          sample,
          {}},
         {"write to an unknown head",
          sample,
-         [](TemplateStore &s, MessageSink &) { return s.WriteTemplateParam({}, u"http://zz"_s, u"k"_s, u"v"_s); },
+         [](TemplateStore &s, qh::MessageSink &) { return s.WriteTemplateParam({}, u"http://zz"_s, u"k"_s, u"v"_s); },
          u"errornohead"_s,
          sample,
          {}},
         {"write when the name line is the store's last line",
          QStringList{Sep, u"name=z"_s},
-         [](TemplateStore &s, MessageSink &) { return s.WriteTemplateParam(u"z"_s, {}, u"k"_s, u"v"_s); },
+         [](TemplateStore &s, qh::MessageSink &) { return s.WriteTemplateParam(u"z"_s, {}, u"k"_s, u"v"_s); },
          u"errornoname"_s,
          QStringList{Sep, u"name=z"_s},
          {}},
         {"move up exchanges with the record before",
          sample,
-         [](TemplateStore &s, MessageSink &m) { return text(s.MoveTemplateUp(u"c"_s, m)); },
+         [](TemplateStore &s, qh::MessageSink &m) { return text(s.MoveTemplateUp(u"c"_s, m)); },
          u"true"_s,
          recordA() + recordC() + recordB() + recordA2(),
          {}},
         {"move up of the first record",
          sample,
-         [](TemplateStore &s, MessageSink &m) { return text(s.MoveTemplateUp(u"a"_s, m)); },
+         [](TemplateStore &s, qh::MessageSink &m) { return text(s.MoveTemplateUp(u"a"_s, m)); },
          u"false"_s,
          sample,
          {u"已经是第一个，无法向上移动。"_s}},
         {"move down moves the first of duplicated names",
          sample,
-         [](TemplateStore &s, MessageSink &m) { return text(s.MoveTemplateDown(u"a"_s, m)); },
+         [](TemplateStore &s, qh::MessageSink &m) { return text(s.MoveTemplateDown(u"a"_s, m)); },
          u"true"_s,
          recordB() + recordA() + recordC() + recordA2(),
          {}},
         {"move down exchanges with the record after",
          sample,
-         [](TemplateStore &s, MessageSink &m) { return text(s.MoveTemplateDown(u"c"_s, m)); },
+         [](TemplateStore &s, qh::MessageSink &m) { return text(s.MoveTemplateDown(u"c"_s, m)); },
          u"true"_s,
          recordA() + recordB() + recordA2() + recordC(),
          {}},
         {"move down of the last record",
          recordA() + recordB(),
-         [](TemplateStore &s, MessageSink &m) { return text(s.MoveTemplateDown(u"b"_s, m)); },
+         [](TemplateStore &s, qh::MessageSink &m) { return text(s.MoveTemplateDown(u"b"_s, m)); },
          u"false"_s,
          recordA() + recordB(),
          {u"已经是最后一个，无法向下移动。"_s}},
         {"move of an unknown name, no message",
          sample,
-         [](TemplateStore &s, MessageSink &m) -> QString {
+         [](TemplateStore &s, qh::MessageSink &m) -> QString {
              const QString up = text(s.MoveTemplateUp(u"zz"_s, m));
              return up + text(s.MoveTemplateDown(u"zz"_s, m));
          },
@@ -200,31 +202,31 @@ TEST(TemplateStoreTest, OperationsMatchTheirAlgorithms)
          {}},
         {"delete removes the last of duplicated names",
          sample,
-         [](TemplateStore &s, MessageSink &) { return text(s.DeleteTemplate(u"a"_s)); },
+         [](TemplateStore &s, qh::MessageSink &) { return text(s.DeleteTemplate(u"a"_s)); },
          u"true"_s,
          recordA() + recordB() + recordC(),
          {}},
         {"delete of a middle record",
          sample,
-         [](TemplateStore &s, MessageSink &) { return text(s.DeleteTemplate(u"b"_s)); },
+         [](TemplateStore &s, qh::MessageSink &) { return text(s.DeleteTemplate(u"b"_s)); },
          u"true"_s,
          recordA() + recordC() + recordA2(),
          {}},
         {"delete of the only template empties the store",
          recordB(),
-         [](TemplateStore &s, MessageSink &) { return text(s.DeleteTemplate(u"b"_s)); },
+         [](TemplateStore &s, qh::MessageSink &) { return text(s.DeleteTemplate(u"b"_s)); },
          u"true"_s,
          {},
          {}},
         {"delete of an unknown name",
          sample,
-         [](TemplateStore &s, MessageSink &) { return text(s.DeleteTemplate(u"zz"_s)); },
+         [](TemplateStore &s, qh::MessageSink &) { return text(s.DeleteTemplate(u"zz"_s)); },
          u"false"_s,
          sample,
          {}},
         {"a name line at the very top has no separator to remove",
          QStringList{u"name=top"_s, u"k=1"_s, Sep, u"name=b"_s},
-         [](TemplateStore &s, MessageSink &m) -> QString {
+         [](TemplateStore &s, qh::MessageSink &m) -> QString {
              const QString moved = text(s.MoveTemplateUp(u"top"_s, m));
              return moved + text(s.DeleteTemplate(u"top"_s));
          },

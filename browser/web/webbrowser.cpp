@@ -1,0 +1,292 @@
+#include "browser/web/webbrowser.h"
+
+#include "browser/net/pagefetcher.h"
+#include "browser/web/webdocument.h"
+#include "browser/web/webpage.h"
+
+#include <QTimer>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+
+using namespace Qt::StringLiterals;
+
+namespace qh::browser {
+
+namespace {
+
+constexpr auto DefaultLoadTimeout = std::chrono::seconds(60);
+// A page that sends the browser on by a refresh header within this time is followed, as a browser's user would
+// see it; a longer refresh is a page that updates itself, not a way on.
+constexpr double FollowedRefreshSeconds = 5;
+// How many times one load may be sent on (by a script or a refresh) before the page it has reached is taken.
+constexpr int MaxMovesPerLoad = 5;
+
+LoadError loadError(LoadError::Kind kind, const QUrl &url, const QString &cause, int httpStatus = 0)
+{
+    return {kind, httpStatus, -1, loadFailureMessage(url, cause)};
+}
+
+LoadError errorOf(const QWebEngineLoadingInfo &info)
+{
+    const QUrl url = info.url();
+    switch (info.errorDomain()) {
+    case QWebEngineLoadingInfo::HttpStatusCodeDomain:
+        return loadError(LoadError::Kind::HttpStatus, url, u"服务器回答 HTTP %1"_s.arg(info.errorCode()),
+                         info.errorCode());
+    case QWebEngineLoadingInfo::CertificateErrorDomain:
+        return loadError(LoadError::Kind::Tls, url, info.errorString());
+    case QWebEngineLoadingInfo::ConnectionErrorDomain:
+        // Chromium's net error -7 is its own time-out.
+        if (info.errorCode() == -7)
+            return loadError(LoadError::Kind::Timeout, url, info.errorString());
+        return loadError(LoadError::Kind::Network, url, info.errorString());
+    default:
+        return loadError(LoadError::Kind::Network, url,
+                         info.errorString().isEmpty() ? u"网页加载失败"_s : info.errorString());
+    }
+}
+
+} // namespace
+
+class WebBrowser::Private
+{
+public:
+    enum class Waiting
+    {
+        Nothing,
+        Load,      // a load we asked for, or one a clicked script link started
+        MayMoveOn, // a script link was clicked: a load may start any moment
+        Snapshot,  // the page is complete and being read
+    };
+
+    explicit Private(WebBrowser &browser);
+
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void readPage(bool sameDocument);
+    void finish(LoadError error);
+
+    WebBrowser &q;
+    QWebEngineProfile *profile;
+    WebPage *page;
+    QTimer loadTimeout;
+    QTimer moveOnGrace;
+    Waiting waiting = Waiting::Nothing;
+    bool sawStart = false;  // the awaited load has started (earlier loads' last events are ignored)
+    int moves = 0;          // how often the awaited load has been sent on by the page itself
+    quint64 generation = 0; // bumped by every request, so that late answers to older ones are dropped
+    QUrl url;               // the address asked for
+    std::shared_ptr<WebDocument> document;
+};
+
+WebBrowser::Private::Private(WebBrowser &browser)
+    : q(browser), profile(new QWebEngineProfile(&browser)), page(new WebPage(profile, &browser))
+{
+    // Off the record: nothing of the grab is stored on disk, every browser starts clean.
+    profile->setHttpUserAgent(defaultUserAgent());
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, &browser,
+                     [](QWebEngineDownloadRequest *download) { download->cancel(); });
+
+    // A page without a view counts as hidden, and Chromium slows a hidden page's timers to one a second, which holds
+    // up pages whose scripts fill in the chapter a moment after loading.
+    page->setVisible(true);
+
+    QWebEngineSettings *settings = page->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
+
+    loadTimeout.setSingleShot(true);
+    loadTimeout.setInterval(DefaultLoadTimeout);
+    QObject::connect(&loadTimeout, &QTimer::timeout, &browser, [this] {
+        if (waiting != Waiting::Load)
+            return;
+        page->triggerAction(QWebEnginePage::Stop);
+        finish(loadError(LoadError::Kind::Timeout, url, u"网页在限定时间内没有加载完成"_s));
+    });
+    moveOnGrace.setSingleShot(true);
+    QObject::connect(&moveOnGrace, &QTimer::timeout, &browser, [this] {
+        if (waiting == Waiting::MayMoveOn)
+            readPage(true); // the script changed the page in place, or did nothing
+    });
+    QObject::connect(page, &QWebEnginePage::loadingChanged, &browser,
+                     [this](const QWebEngineLoadingInfo &info) { onLoadingChanged(info); });
+}
+
+void WebBrowser::Private::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        // The page goes on to another while we wait for it to move on, or while it is being read: the load we
+        // wait for is that one now.
+        const bool movedOn = waiting == Waiting::MayMoveOn || (waiting == Waiting::Snapshot && moves < MaxMovesPerLoad);
+        if (movedOn) {
+            ++generation; // a reading of the page left behind is of no use
+            ++moves;
+            moveOnGrace.stop();
+            waiting = Waiting::Load;
+            url = info.url();
+            loadTimeout.start();
+        }
+        if (waiting == Waiting::Load)
+            sawStart = true;
+        return;
+    }
+    if (waiting != Waiting::Load || !sawStart)
+        return; // the end of a load nobody waits for, or of one abandoned for the awaited one
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        readPage(false);
+        break;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        finish(errorOf(info));
+        break;
+    default: // stopped by someone else than us (stop() does not wait for this)
+        finish(loadError(LoadError::Kind::Network, info.url(), u"网页加载被中止"_s));
+        break;
+    }
+}
+
+// Reads the complete page into a document: a new one after a load, the same one refreshed when a script link left
+// the page where it was.
+void WebBrowser::Private::readPage(bool sameDocument)
+{
+    loadTimeout.stop();
+    waiting = Waiting::Snapshot;
+    const quint64 request = generation;
+    if (sameDocument && document) {
+        document->refresh([this, request] {
+            if (request == generation && waiting == Waiting::Snapshot)
+                finish({});
+        });
+        return;
+    }
+    page->runJavaScript(
+        webSnapshotScript(), QWebEngineScript::ApplicationWorld, [this, request](const QVariant &result) {
+            if (request != generation || waiting != Waiting::Snapshot)
+                return;
+            std::optional<WebSnapshot> snapshot = parseWebSnapshot(result.toString().toUtf8());
+            if (!snapshot)
+                return finish(loadError(LoadError::Kind::ParseFailed, url, u"无法读取网页的内容"_s));
+            if (!snapshot->isPage())
+                return finish(loadError(LoadError::Kind::NotHtml, url, u"不是网页（%1）"_s.arg(snapshot->contentType)));
+            const double refreshSeconds = snapshot->refreshSeconds;
+            document = std::make_shared<WebDocument>(page, std::move(*snapshot));
+            if (refreshSeconds >= 0 && refreshSeconds <= FollowedRefreshSeconds && moves < MaxMovesPerLoad) {
+                // The page is a way on: wait for its refresh to take the browser there (a second's grace beyond
+                // its time), or else take the page as it is.
+                waiting = Waiting::MayMoveOn;
+                moveOnGrace.start(int(refreshSeconds * 1000) + 1000);
+                return;
+            }
+            finish({});
+        });
+}
+
+void WebBrowser::Private::finish(LoadError error)
+{
+    loadTimeout.stop();
+    moveOnGrace.stop();
+    waiting = Waiting::Nothing;
+    q.m_error = std::move(error);
+    if (q.m_error.isError())
+        document.reset();
+    q.m_state = State::Complete;
+    ++generation;
+    Q_EMIT q.loadFinished(!q.m_error.isError());
+}
+
+WebBrowser::WebBrowser(QObject *parent) : Browser(parent), d(std::make_unique<Private>(*this)) {}
+
+WebBrowser::~WebBrowser()
+{
+    // The page must go before its profile, or Chromium complains of a profile released while still in use.
+    delete d->page;
+}
+
+void WebBrowser::Navigate(const QUrl &url)
+{
+    ++d->generation;
+    d->moveOnGrace.stop();
+    d->document.reset();
+    d->url = url;
+    d->waiting = Private::Waiting::Load;
+    d->sawStart = false;
+    d->moves = 0;
+    m_error = {};
+    m_state = State::Loading;
+    d->loadTimeout.start();
+    d->page->load(url);
+}
+
+void WebBrowser::awaitScriptNavigation(std::chrono::milliseconds grace)
+{
+    ++d->generation;
+    m_error = {};
+    m_state = State::Loading;
+    d->sawStart = false;
+    d->moves = 0;
+    d->waiting = Private::Waiting::MayMoveOn;
+    d->moveOnGrace.start(grace);
+}
+
+void WebBrowser::stop()
+{
+    if (m_state != State::Loading)
+        return;
+    ++d->generation;
+    d->loadTimeout.stop();
+    d->moveOnGrace.stop();
+    d->waiting = Private::Waiting::Nothing;
+    d->page->triggerAction(QWebEnginePage::Stop);
+    d->document.reset();
+    m_state = State::Complete;
+    m_error = loadError(LoadError::Kind::Stopped, d->url, u"已停止"_s);
+    const quint64 generation = d->generation;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == d->generation)
+            Q_EMIT loadFinished(false);
+    });
+}
+
+std::shared_ptr<const Document> WebBrowser::GetHtmlDocument() const
+{
+    return m_state == State::Complete ? d->document : nullptr;
+}
+
+void WebBrowser::setUserAgent(const QString &userAgent)
+{
+    d->profile->setHttpUserAgent(userAgent);
+}
+
+QString WebBrowser::userAgent() const
+{
+    return d->profile->httpUserAgent();
+}
+
+void WebBrowser::setLoadTimeout(std::chrono::milliseconds timeout)
+{
+    d->loadTimeout.setInterval(timeout);
+}
+
+void WebBrowser::setLoadImages(bool load)
+{
+    d->page->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, load);
+}
+
+QWebEnginePage *WebBrowser::page() const
+{
+    return d->page;
+}
+
+WebBrowser *createWebGrabBrowser(QObject *parent)
+{
+    auto *browser = new WebBrowser(parent);
+    browser->setLoadImages(false);
+    return browser;
+}
+
+} // namespace qh::browser

@@ -1,0 +1,305 @@
+#include "cli/clicontext.h"
+#include "cli/terminalhost.h"
+#include "common/error.h"
+#include "core/bookentry.h"
+#include "core/booknaming.h"
+#include "core/safefilename.h"
+#include "core/titleprobe.h"
+#include "templates/selection.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace qh::cli {
+
+namespace {
+
+const char GrabUsage[] =
+    "Usage: quillhaul-cli [--data-dir DIR] grab URL [--template NAME] [--name NAME] [--out FILE]\n";
+const char QueueUsage[] = "Usage: quillhaul-cli [--data-dir DIR] queue list\n"
+                          "       quillhaul-cli [--data-dir DIR] queue add URL [--name NAME]\n"
+                          "       quillhaul-cli [--data-dir DIR] queue run\n";
+
+struct Options
+{
+    QStringList positional;
+    QString templateName;
+    QString name;
+    QString out;
+};
+
+// Splits "--option VALUE" pairs from the positional arguments; nullopt on a malformed line.
+std::optional<Options> parseOptions(QStringList args, const QStringList &allowed)
+{
+    Options options;
+    while (!args.isEmpty()) {
+        const QString arg = args.takeFirst();
+        if (!arg.startsWith(u"--")) {
+            options.positional << arg;
+            continue;
+        }
+        if (!allowed.contains(arg) || args.isEmpty())
+            return std::nullopt;
+        const QString value = args.takeFirst();
+        if (arg == u"--template")
+            options.templateName = value;
+        else if (arg == u"--name")
+            options.name = value;
+        else if (arg == u"--out")
+            options.out = value;
+    }
+    return options;
+}
+
+// Appends a queued row for url, named by --name or by the page's title like the add operation, a clash getting a
+// number, and saves the list; then calls done with the row's name, or with nothing (the cause on stderr) when the
+// page cannot be read. The title is read from the event loop, as the window reads it.
+void queueBook(session::Session &session, const QString &url, const QString &givenName, QTextStream &err,
+               std::function<void(std::optional<QString>)> done)
+{
+    const auto append = [&session, url, done](const QString &candidate) {
+        const QString name = core::numberedFreeBookName(session.queue(), session.settings().SavePath, candidate);
+        session.queue().append({name, 0, core::BookStatus::Queued, core::addressFromText(url)});
+        session.saveQueue();
+        done(session.queue().entries().constLast().BookName);
+    };
+    if (!givenName.isEmpty())
+        return append(givenName);
+
+    auto *probe = new core::TitleProbe(session.makeProbeBrowser(), &session);
+    QObject::connect(probe, &core::TitleProbe::finished, probe,
+                     [probe, append, done, &err](bool ok, const QString &title, const QString &error) {
+                         probe->deleteLater();
+                         if (!ok) {
+                             err << "quillhaul-cli: " << error << Qt::endl;
+                             return done(std::nullopt);
+                         }
+                         try {
+                             append(core::bookNameFromTitle(title.trimmed()));
+                         } catch (const Error &failure) {
+                             err << "quillhaul-cli: " << failure.message() << Qt::endl;
+                             done(std::nullopt);
+                         }
+                     });
+    probe->start(core::addressFromText(url));
+}
+
+// Prints the scheduler's progress on stderr at most every ProgressIntervalMs, always ending with the latest state:
+// a flushed line per page would cost a write to the terminal per page.
+class ProgressPrinter : public QObject
+{
+public:
+    static constexpr int ProgressIntervalMs = 100;
+
+    ProgressPrinter(engine::DownloadScheduler &scheduler, QTextStream &err);
+    ~ProgressPrinter() override { flush(); }
+
+    // Prints the latest state now if it has not been printed yet.
+    void flush();
+
+private:
+    void onProgress(const QString &book, int pages, const QUrl &url, double rate);
+
+    QTextStream &m_err;
+    QString m_pending; // the latest line, not yet printed
+    QElapsedTimer m_sincePrinted;
+    QTimer m_timer;
+};
+
+ProgressPrinter::ProgressPrinter(engine::DownloadScheduler &scheduler, QTextStream &err) : m_err(err)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &ProgressPrinter::flush);
+    connect(&scheduler, &engine::DownloadScheduler::progress, this, &ProgressPrinter::onProgress);
+    // Before the exit that a book's end brings; messages of the end itself may come first.
+    connect(&scheduler, &engine::DownloadScheduler::bookEnded, this, &ProgressPrinter::flush);
+}
+
+void ProgressPrinter::onProgress(const QString &book, int pages, const QUrl &url, double rate)
+{
+    m_pending = book + u": "_s + QString::number(pages) + u" 页, "_s + QString::number(rate, 'f', 1) + u" 页/秒  "_s +
+                url.toString();
+    const qint64 sincePrinted = m_sincePrinted.isValid() ? m_sincePrinted.elapsed() : ProgressIntervalMs;
+    if (sincePrinted >= ProgressIntervalMs)
+        flush();
+    else if (!m_timer.isActive())
+        m_timer.start(int(ProgressIntervalMs - sincePrinted));
+}
+
+void ProgressPrinter::flush()
+{
+    m_timer.stop();
+    if (m_pending.isEmpty())
+        return;
+    m_err << m_pending << Qt::endl;
+    m_pending.clear();
+    m_sincePrinted.start();
+}
+
+int runGrab(CliContext &context)
+{
+    const auto options = parseOptions(context.args, {u"--template"_s, u"--name"_s, u"--out"_s});
+    if (!options || options->positional.size() != 1) {
+        context.err << GrabUsage;
+        return ExitUsage;
+    }
+    TerminalHost host(context.err);
+    const auto session = openSession(context.dataDirOverride, host, context.err);
+    if (!options->templateName.isEmpty() &&
+        templates::selectChooserItem(session->chooser(), options->templateName) <= 0) {
+        context.err << "quillhaul-cli: " << u"没有名为“%1”的模板。"_s.arg(options->templateName) << Qt::endl;
+        return ExitError;
+    }
+    const int chosen = session->chooser().currentIndex();
+
+    auto &scheduler = session->scheduler();
+    ProgressPrinter progress(scheduler, context.err);
+    QString bookName;
+    bool interrupted = false;
+    InterruptHandler interrupt([&] {
+        interrupted = true;
+        scheduler.requestStop(engine::DownloadScheduler::StopPicture::KeepPicture);
+        if (bookName.isEmpty())
+            QCoreApplication::exit(ExitStopped); // still reading the first page's title
+    });
+    QObject::connect(&scheduler, &engine::DownloadScheduler::bookEnded, &scheduler,
+                     [&](engine::GrabEnd end, const QString &endedName) {
+                         if (end == engine::GrabEnd::Complete && endedName != bookName)
+                             return; // a book queued before ours has finished; ours comes later
+                         QCoreApplication::exit(end == engine::GrabEnd::Complete                 ? ExitOk
+                                                : end == engine::GrabEnd::Stopped && interrupted ? ExitStopped
+                                                                                                 : ExitError);
+                     });
+    QObject::connect(&scheduler, &engine::DownloadScheduler::runningChanged, &scheduler, [&](bool running) {
+        // The scheduler halted without a grab to wind down: a book it could not start.
+        if (!running && !scheduler.isGrabbing())
+            QCoreApplication::exit(interrupted ? ExitStopped : ExitError);
+    });
+
+    const auto startGrab = [&](std::optional<QString> name) {
+        if (!name)
+            return QCoreApplication::exit(ExitError);
+        bookName = *name;
+        // The hand-chosen template is reset after each book; the chooser must show it when this book starts.
+        session->chooser().setCurrentIndex(chosen);
+        if (!options->out.isEmpty()) {
+            engine::SchedulerConfig config = scheduler.config();
+            const QString out = QFileInfo(options->out).absoluteFilePath();
+            const QString saveFolder = config.saveFolder;
+            config.bookFilePath = [out, book = *name, saveFolder](const QString &name) {
+                return name == book ? out : core::BookFilePath(saveFolder, name);
+            };
+            scheduler.setConfig(config);
+        }
+        scheduler.start();
+        scheduler.tick();
+    };
+    // Once the event loop runs, so that every answer, the title's included, comes from it.
+    QTimer::singleShot(0, &scheduler, [&] {
+        try {
+            queueBook(*session, options->positional.first(), options->name, context.err, startGrab);
+        } catch (const Error &error) {
+            context.err << "quillhaul-cli: " << error.message() << Qt::endl;
+            QCoreApplication::exit(ExitError);
+        }
+    });
+    return QCoreApplication::exec();
+}
+
+int runQueue(CliContext &context)
+{
+    if (context.args.isEmpty()) {
+        context.err << QueueUsage;
+        return ExitUsage;
+    }
+    const QString sub = context.args.first();
+    const auto options = parseOptions(context.args.mid(1), {u"--name"_s});
+    if (!options) {
+        context.err << QueueUsage;
+        return ExitUsage;
+    }
+    TerminalHost host(context.err);
+    const auto session = openSession(context.dataDirOverride, host, context.err);
+
+    if (sub == u"list" && options->positional.isEmpty()) {
+        for (const core::BookEntry &entry : session->queue().entries())
+            context.out << entry.BookName << '\t' << entry.PagesDone << '\t' << core::statusWord(entry.Status) << '\t'
+                        << entry.CurrentUrl.toString() << '\n';
+        return ExitOk;
+    }
+    if (sub == u"add" && options->positional.size() == 1) {
+        QTimer::singleShot(0, session.get(), [&] {
+            try {
+                queueBook(*session, options->positional.first(), options->name, context.err,
+                          [&](std::optional<QString> name) {
+                              if (name)
+                                  context.out << *name << '\n';
+                              QCoreApplication::exit(name ? ExitOk : ExitError);
+                          });
+            } catch (const Error &error) {
+                context.err << "quillhaul-cli: " << error.message() << Qt::endl;
+                QCoreApplication::exit(ExitError);
+            }
+        });
+        return QCoreApplication::exec();
+    }
+    if (sub == u"run" && options->positional.isEmpty()) {
+        auto &scheduler = session->scheduler();
+        ProgressPrinter progress(scheduler, context.err);
+        bool interrupted = false;
+        InterruptHandler interrupt([&] {
+            interrupted = true;
+            scheduler.requestStop(engine::DownloadScheduler::StopPicture::KeepPicture);
+        });
+        const auto finishIfDone = [&] {
+            if (session->queue().isEmpty())
+                QCoreApplication::exit(host.sawError() ? ExitError : ExitOk);
+        };
+        QObject::connect(&scheduler, &engine::DownloadScheduler::bookEnded, &scheduler, [&](engine::GrabEnd end) {
+            if (end != engine::GrabEnd::Complete)
+                QCoreApplication::exit(interrupted ? ExitStopped : ExitError);
+            else
+                finishIfDone();
+        });
+        QObject::connect(&scheduler, &engine::DownloadScheduler::runningChanged, &scheduler, [&](bool running) {
+            if (!running && !scheduler.isGrabbing())
+                QCoreApplication::exit(interrupted ? ExitStopped : ExitError);
+        });
+        if (session->queue().isEmpty())
+            return ExitOk;
+        scheduler.start();
+        QTimer::singleShot(0, &scheduler, &engine::DownloadScheduler::tick); // once exec() runs
+        return QCoreApplication::exec();
+    }
+    context.err << QueueUsage;
+    return ExitUsage;
+}
+
+int guarded(CliContext &context, int (*command)(CliContext &))
+{
+    try {
+        return command(context);
+    } catch (const Error &error) {
+        context.err << "quillhaul-cli: " << error.message() << Qt::endl;
+        return ExitError;
+    }
+}
+
+} // namespace
+
+int grabCommand(CliContext &context)
+{
+    return guarded(context, runGrab);
+}
+
+int queueCommand(CliContext &context)
+{
+    return guarded(context, runQueue);
+}
+
+} // namespace qh::cli

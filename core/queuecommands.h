@@ -1,0 +1,57 @@
+#pragma once
+
+#include "common/messagesink.h"
+#include "core/bookqueue.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace qh::core {
+
+// Whether the engine holds the queue and the templates: while it does, the commands that change them refuse.
+class SchedulerState
+{
+public:
+    virtual ~SchedulerState() = default;
+    virtual bool isRunning() const = 0;
+};
+
+// Where a book's files lie. Paths use "/" or the platform's separators.
+struct BookListPaths
+{
+    QString listFile;   // "downlist.dat" in the data folder
+    QString saveFolder; // SavePath: the books' text files
+    QString tempFolder; // "temp" in the data folder: the books' work files
+};
+
+inline const QString StopFirstMessage = QStringLiteral("请停止抓书后，再进行本操作。");
+
+// The delete and move commands of the list's toolbar, on the rows the user selected. They refuse to run while the
+// scheduler runs and never touch a row that is being downloaded. The objects given must outlive this one.
+class QueueCommands
+{
+public:
+    QueueCommands(BookQueue &queue, const SchedulerState &scheduler, MessageSink &messages);
+
+    // Removes the selected books from the top down, each with its text file and work file, and saves the list after
+    // each row. Stops at the first selected book that is being downloaded; books removed before it stay removed. A
+    // file that cannot be deleted stays; its row goes all the same. Throws qh::Error when the list cannot be saved.
+    void DeleteSelectedBooks(const QList<BookQueue::BookId> &selected, const BookListPaths &paths);
+
+    // Moves the one selected row by one place; returns the row it now stands in, to be selected, or nothing when it
+    // did not move. Row 0 does not move up, the last row does not move down. The list file is not written.
+    std::optional<int> MoveBookUp(const QList<int> &selectedRows);
+    std::optional<int> MoveBookDown(const QList<int> &selectedRows);
+
+private:
+    std::optional<int> moveBook(const QList<int> &selectedRows, int offset);
+    bool refuseWhileRunning();
+
+    BookQueue &m_queue;
+    const SchedulerState &m_scheduler;
+    MessageSink &m_messages;
+};
+
+} // namespace qh::core

@@ -1,0 +1,100 @@
+#include "core/queuefile.h"
+
+#include "common/textfile.h"
+#include "core/bookqueue.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
+
+namespace qh::core {
+
+namespace {
+
+// Nothing but spaces and control characters.
+bool isBlankLine(const QString &line)
+{
+    for (const QChar c : line) {
+        if (c.unicode() > u' ')
+            return false;
+    }
+    return true;
+}
+
+QString storableAddress(const QUrl &url)
+{
+    QString text = url.toString();
+    text.replace(u"|"_s, u"%7C"_s);
+    text.remove(u'\r');
+    text.remove(u'\n');
+    return text;
+}
+
+int pagesOfField(const QString &field)
+{
+    bool ok = false;
+    const int pages = field.trimmed().toInt(&ok);
+    return ok ? pages : -1;
+}
+
+} // namespace
+
+QString formatQueueLine(const BookEntry &entry)
+{
+    return storableText(entry.BookName) + u'|' + QString::number(entry.PagesDone) + u'|' + statusWord(entry.Status) +
+           u'|' + storableAddress(entry.CurrentUrl);
+}
+
+BookEntry parseQueueLine(const QString &line)
+{
+    BookEntry entry;
+    entry.BookName = NthField(line, 0);
+    entry.PagesDone = pagesOfField(NthField(line, 1));
+    entry.Status = statusOfWord(NthField(line, 2));
+    if (entry.Status == BookStatus::Downloading)
+        entry.Status = BookStatus::Queued;
+    entry.CurrentUrl = addressFromText(NthField(line, 3));
+    return entry;
+}
+
+void SaveBookList(const BookQueue &queue, const QString &listFile)
+{
+    QStringList lines;
+    lines.reserve(queue.size());
+    for (int row = 0; row < queue.size(); ++row) {
+        lines.append(queue.storedLine(row).value_or(formatQueueLine(queue.entry(row))));
+    }
+    text::writeLines(listFile, lines);
+}
+
+void LoadBookList(BookQueue &queue, const QString &listFile)
+{
+    if (!QFileInfo::exists(listFile))
+        return;
+    const QStringList lines = text::readLines(listFile);
+    if (lines.isEmpty() || isBlankLine(lines.constFirst()))
+        return;
+
+    QList<BookEntry> rows;
+    QList<std::optional<QString>> stored;
+    rows.reserve(lines.size());
+    for (const QString &line : lines) {
+        rows.append(parseQueueLine(line));
+        // A book read back as queued again is written with its new status.
+        stored.append(statusOfWord(NthField(line, 2)) == BookStatus::Downloading ? std::nullopt
+                                                                                 : std::optional<QString>(line));
+    }
+    queue.setEntries(rows, stored);
+}
+
+QString NthField(const QString &line, int n)
+{
+    const QStringList pieces = line.split(u'|');
+    const qsizetype separators = pieces.size() - 1;
+    if (separators == 0 || n < 0)
+        return QString();
+    return pieces.at(n <= separators ? n : separators - 1);
+}
+
+} // namespace qh::core

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/bookentry.h"
+
+#include <QString>
+
+namespace qh::core {
+
+class BookQueue;
+
+// The list file "downlist.dat": GB18030 text (GBK text byte-identical), CR LF after every line, one line per row in
+// queue order, the fields BookName|PagesDone|Status|CurrentUrl neither quoted nor escaped. An empty queue is an
+// empty file. The strings of the format live here only: the queue holds typed rows.
+
+// The line a row is stored as. A "|" in the address is written "%7C" and line breaks are dropped, so every row reads
+// back as it was saved.
+QString formatQueueLine(const BookEntry &entry);
+
+// The row a line holds: NthField 0 to 3 as name, count, status word and address. "下载中" reads as "排队中", as no book
+// is being grabbed when the list is loaded; a count that is no integer reads as -1, which the scheduler refuses.
+BookEntry parseQueueLine(const QString &line);
+
+// Rewrites the file from every row, atomically; a row unchanged since it was read is written as it was read. Throws
+// qh::Error when the file cannot be written.
+void SaveBookList(const BookQueue &queue, const QString &listFile);
+
+// Replaces the rows by those of the file. A missing or empty file, or one whose first line is blank, leaves the rows
+// unchanged. Throws qh::Error when the file exists but cannot be read.
+void LoadBookList(BookQueue &queue, const QString &listFile);
+
+// Field n (from 0) of a "|"-separated line: empty when the line holds no "|"; past the last field, the one before
+// the last.
+QString NthField(const QString &line, int n);
+
+} // namespace qh::core

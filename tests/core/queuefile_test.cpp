@@ -1,0 +1,143 @@
+#include "core/queuefile.h"
+
+#include "common/textfile.h"
+#include "core/bookqueue.h"
+#include "support/testutils.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace qh::core;
+
+namespace {
+
+class BookListFile : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = m_dir.filePath(u"downlist.dat"_s);
+    }
+
+    void writeRaw(const QByteArray &bytes) { qh::text::writeFileAtomically(m_path, bytes); }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    const BookEntry m_existing{u"已有"_s, 3, BookStatus::Queued, QUrl(u"http://old/3.html"_s)};
+};
+
+} // namespace
+
+// NthField cuts at every "|"; without one it is empty, and past the last piece it gives the one before the last.
+TEST(NthField, FollowsTheSeparatorRules)
+{
+    const struct
+    {
+        QString line;
+        int n;
+        QString expected;
+    } cases[] = {
+        {u"no separator"_s, 0, u""_s},
+        {u""_s, 0, u""_s},
+        {u"a|b|c|d"_s, 0, u"a"_s},
+        {u"a|b|c|d"_s, 3, u"d"_s},
+        {u"a|b|c"_s, 2, u"c"_s},
+        {u"a|b|c"_s, 3, u"b"_s},
+        {u"a|b"_s, 3, u"a"_s},
+        {u"a|b|c|d|e"_s, 3, u"d"_s},
+        {u"|"_s, 0, u""_s},
+        {u"|"_s, 1, u""_s},
+        {u"a||d"_s, 1, u""_s},
+        {u"书|页"_s, 5, u"书"_s},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(NthField(c.line, c.n), c.expected) << c.line.toStdString() << " #" << c.n;
+}
+
+// Each line becomes a row: "下载中" is read back as "排队中", a line without "|" and an empty line further down give
+// empty fields (a count that is no number reads as -1, a word the program does not know as an unknown status), and
+// a short line repeats its second field as the address. Rows read back as they were are written as they were read.
+TEST_F(BookListFile, LoadTurnsLinesIntoRows)
+{
+    const QStringList lines = {u"a|0|下载中|u"_s, u"no separator"_s, u"a|b|c"_s, QString(),
+                               u"书|7|已下载|http://x/?q=1|2"_s};
+    writeRaw(qh::text::joinLines(lines));
+    BookQueue model;
+    model.append(m_existing);
+    LoadBookList(model, m_path);
+
+    const BookEntry empty{QString(), -1, BookStatus::Unknown, QUrl()};
+    EXPECT_EQ(model.entries(), (QList<BookEntry>{{u"a"_s, 0, BookStatus::Queued, QUrl(u"u"_s)},
+                                                 empty,
+                                                 {u"a"_s, -1, BookStatus::Unknown, QUrl(u"b"_s)},
+                                                 empty,
+                                                 {u"书"_s, 7, BookStatus::Downloaded, QUrl(u"http://x/?q=1"_s)}}));
+
+    SaveBookList(model, m_path);
+    QStringList saved = lines;
+    saved[0] = u"a|0|排队中|u"_s;
+    EXPECT_EQ(qh::text::readFile(m_path), qh::text::joinLines(saved));
+}
+
+// A missing file, an empty one and one whose first line is blank leave the rows as they were.
+TEST_F(BookListFile, LoadKeepsTheRowsWhenThereIsNothingToLoad)
+{
+    const QList<QByteArray> contents = {QByteArray(), "\r\n", " \t\x01\r\nb|1|\xc5\xc5\xb6\xd3\xd6\xd0|u\r\n",
+                                        "   \nb|1|x|u\n"};
+    BookQueue model;
+    model.append(m_existing);
+
+    LoadBookList(model, m_path);
+    EXPECT_EQ(model.entries(), QList<BookEntry>{m_existing});
+    for (const QByteArray &bytes : contents) {
+        writeRaw(bytes);
+        LoadBookList(model, m_path);
+        EXPECT_EQ(model.entries(), QList<BookEntry>{m_existing}) << bytes.toHex().toStdString();
+    }
+}
+
+// A GBK list written by the old program loads and saves back byte for byte, placeholder row and untrimmed
+// address included.
+TEST_F(BookListFile, GbkListRoundTripsByteForByte)
+{
+    ASSERT_TRUE(QFile::copy(qh::test::dataPath(u"list-sample.dat"_s), m_path));
+    const QByteArray before = qh::text::readFile(m_path);
+    BookQueue model;
+    LoadBookList(model, m_path);
+    ASSERT_EQ(model.size(), 3);
+    EXPECT_EQ(model.entry(0),
+              (BookEntry{u"斗破苍穹"_s, 12, BookStatus::Queued, QUrl(u"http://www.example.com/book/1/12.html"_s)}));
+    EXPECT_EQ(model.entry(2).BookName, ProbingCaption);
+    EXPECT_EQ(model.entry(2).CurrentUrl, QUrl(u"http://www.example.com/new.html"_s));
+
+    const QString copy = m_dir.filePath(u"copy.dat"_s);
+    SaveBookList(model, copy);
+    EXPECT_EQ(qh::text::readFile(copy), before);
+}
+
+// Whatever enters the list, including "|" and characters GBK lacks, reads back as the rows were; an empty list
+// is an empty file.
+TEST_F(BookListFile, SavedRowsReadBackIdentically)
+{
+    BookQueue model;
+    model.append({u"名|字"_s, 0, BookStatus::Queued, QUrl(u"http://h/a|b"_s)});
+    model.append({u"表情😀书"_s, 5, BookStatus::Downloading, QUrl(u"http://h/5.html"_s)});
+    SaveBookList(model, m_path);
+    EXPECT_EQ(qh::text::readFile(m_path),
+              qh::text::joinLines({u"名｜字|0|排队中|http://h/a%7Cb"_s, u"表情😀书|5|下载中|http://h/5.html"_s}));
+
+    BookQueue loaded;
+    LoadBookList(loaded, m_path);
+    QList<BookEntry> expected = model.entries();
+    expected[1].Status = BookStatus::Queued;
+    EXPECT_EQ(loaded.entries(), expected);
+
+    SaveBookList(BookQueue(), m_path);
+    EXPECT_TRUE(QFileInfo::exists(m_path));
+    EXPECT_EQ(QFileInfo(m_path).size(), 0);
+}
