@@ -141,7 +141,7 @@ void writeEpub(const QString &path, const EpubBook &bookIn, const PageSource &pa
 
     ReplacementFile file(path);
     {
-        ZipWriter zip(file.path(), book.modified.toSecsSinceEpoch());
+        ZipWriter zip(file.path(), path, book.modified.toSecsSinceEpoch());
         const QString folder = QString::fromLatin1(epub::PackageFolder) + u'/';
         // The standard wants mimetype first and stored, so that a reader can tell the format from the bytes.
         zip.addBytes(u"mimetype"_s, epub::mimetype(), ZipWriter::Method::Store);

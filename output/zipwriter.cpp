@@ -114,7 +114,8 @@ void ZipWriter::Discard::operator()(zip *archive) const
     zip_discard(archive);
 }
 
-ZipWriter::ZipWriter(const QString &path, std::time_t mtime) : m_path(path), m_mtime(mtime)
+ZipWriter::ZipWriter(const QString &path, const QString &shownPath, std::time_t mtime)
+    : m_shownPath(shownPath), m_mtime(mtime)
 {
     int code = ZIP_ER_OK;
     m_archive.reset(zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_EXCL, &code));
@@ -126,7 +127,7 @@ ZipWriter::~ZipWriter() = default;
 
 void ZipWriter::fail(const QString &cause) const
 {
-    throw Error(QStringLiteral("无法保存文件“%1”：%2").arg(QDir::toNativeSeparators(m_path), cause));
+    throw Error(QStringLiteral("无法保存文件“%1”：%2").arg(QDir::toNativeSeparators(m_shownPath), cause));
 }
 
 void ZipWriter::addBytes(const QString &name, const QByteArray &bytes, Method method)

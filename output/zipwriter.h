@@ -18,8 +18,9 @@ namespace qh::output {
 class ZipWriter
 {
 public:
-    // Creates path, which must not exist yet. Entries get mtime as their time.
-    ZipWriter(const QString &path, std::time_t mtime);
+    // Creates path, which must not exist yet. Errors name shownPath (the file the user knows of, when path is a
+    // temporary one). Entries get mtime as their time.
+    ZipWriter(const QString &path, const QString &shownPath, std::time_t mtime);
     ~ZipWriter();
 
     ZipWriter(const ZipWriter &) = delete;
@@ -46,7 +47,7 @@ private:
 
     [[noreturn]] void fail(const QString &cause) const;
 
-    QString m_path;
+    QString m_shownPath;
     std::time_t m_mtime;
     std::unique_ptr<zip, Discard> m_archive;
     std::exception_ptr m_generatorFailure; // set by a generator that threw while libzip read it
