@@ -14,9 +14,10 @@ JOBS=${JOBS:-$(nproc)}
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-webengine-dev
-    libgumbo-dev zlib1g-dev
+    libgumbo-dev zlib1g-dev libzip-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     fonts-noto-cjk
+    epubcheck
 )
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <ctime>
+#include <exception>
+#include <functional>
+#include <memory>
+
+struct zip;
+
+namespace qh::output {
+
+// A new ZIP file written with libzip. libzip writes every entry at close(), so an entry is either bytes held until
+// then or a generator called when libzip reads it, whose bytes are freed once written. Errors throw qh::Error
+// naming the file; a writer that is not closed removes what it wrote.
+class ZipWriter
+{
+public:
+    // Creates path, which must not exist yet. Errors name shownPath (the file the user knows of, when path is a
+    // temporary one). Entries get mtime as their time.
+    ZipWriter(const QString &path, const QString &shownPath, std::time_t mtime);
+    ~ZipWriter();
+
+    ZipWriter(const ZipWriter &) = delete;
+    ZipWriter &operator=(const ZipWriter &) = delete;
+
+    enum class Method
+    {
+        Store,
+        Deflate,
+    };
+
+    void addBytes(const QString &name, const QByteArray &bytes, Method method = Method::Deflate);
+    // generate must give the same bytes each time: libzip may ask for an entry's size before reading it.
+    void addGenerated(const QString &name, std::function<QByteArray()> generate, Method method = Method::Deflate);
+
+    // Writes the file. An exception thrown by a generator is rethrown here.
+    void close();
+
+private:
+    struct Discard
+    {
+        void operator()(zip *archive) const;
+    };
+
+    [[noreturn]] void fail(const QString &cause) const;
+
+    QString m_shownPath;
+    std::time_t m_mtime;
+    std::unique_ptr<zip, Discard> m_archive;
+    std::exception_ptr m_generatorFailure; // set by a generator that threw while libzip read it
+};
+
+} // namespace qh::output
