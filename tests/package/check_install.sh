@@ -73,8 +73,14 @@ check_layout() {
             [ ! -f "$png" ] || file "$png" | grep -q "$size x $size" || fail "$png is not $size px"
         done
     fi
-    zcat "$root/$QH_MANDIR/man1/quillhaul-cli.1.gz" | grep -q "^\.TH .*\"Quillhaul $QH_VERSION\"" \
-        || fail "the manual page does not carry version $QH_VERSION"
+    local page
+    page=$(zcat "$root/$QH_MANDIR/man1/quillhaul-cli.1.gz" | sed 's/\\-/-/g') # roff's \- as plain -
+    grep -q "^\.TH .*\"Quillhaul $QH_VERSION\"" <<<"$page" || fail "the manual page does not carry version $QH_VERSION"
+    # Every command the program lists has its entry in the manual page.
+    local command
+    for command in $("$root/$QH_BINDIR/quillhaul-cli" --help | sed -n 's/^  \([a-z-]*\).*/\1/p'); do
+        grep -q "^\.BI\{0,1\} \"\{0,1\}$command\b" <<<"$page" || fail "the manual page lacks the command $command"
+    done
 }
 
 # The installed programs, moved away from the configured prefix: they must find their files from where they are.
