@@ -2,6 +2,7 @@
 # Quillhaul's one entry point: installs what is missing, configures, builds and then runs the program or the tests.
 #   ./build.sh run [ARGS...]   build and start the desktop program with ARGS
 #   ./build.sh test            build and run every test through ctest
+#   ./build.sh package         build the Debian package (BUILD_DIR/quillhaul_VERSION_ARCH.deb)
 # Environment: BUILD_DIR (default build), BUILD_TYPE (default RelWithDebInfo), JOBS (default: all cores).
 set -euo pipefail
 
@@ -19,13 +20,16 @@ PACKAGES=(
     fonts-noto-cjk
     epubcheck
 )
+# What making the Debian package and checking it needs: dpkg-shlibdeps finds its dependencies, the validators and
+# lintian check it.
+PACKAGE_TOOLS=(dpkg-dev file lintian appstream desktop-file-utils)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 die() { printf '\033[1;31merror:\033[0m %s\n' "$*" >&2; exit 1; }
 
 install_missing_packages() {
     local missing=()
-    for package in "${PACKAGES[@]}"; do
+    for package in "${PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -45,7 +49,8 @@ install_missing_packages() {
 configure_and_build() {
     if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
         say "Configuring ($BUILD_TYPE) in $BUILD_DIR"
-        cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" || die "CMake could not configure the build."
+        cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DCMAKE_INSTALL_PREFIX=/usr \
+            || die "CMake could not configure the build."
     fi
     say "Building"
     cmake --build "$BUILD_DIR" --parallel "$JOBS" || die "the build failed."
@@ -60,15 +65,27 @@ run)
     exec "$BUILD_DIR/bin/quillhaul" "$@"
     ;;
 test)
-    install_missing_packages
+    install_missing_packages "${PACKAGE_TOOLS[@]}"
     configure_and_build
     say "Running the tests"
     export QT_QPA_PLATFORM=offscreen
     cd "$BUILD_DIR"
     ctest --output-on-failure --parallel "$JOBS" --timeout 300
     ;;
+package)
+    install_missing_packages "${PACKAGE_TOOLS[@]}"
+    # The programs find their files relative to the prefix they were built for, which must be the package's
+    # (/usr) also in a build folder configured before.
+    if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
+        cmake -S . -B "$BUILD_DIR" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null || die "CMake could not configure the build."
+    fi
+    configure_and_build
+    say "Making the Debian package"
+    (cd "$BUILD_DIR" && cpack -G DEB) || die "cpack could not make the package."
+    say "Made $(ls "$BUILD_DIR"/quillhaul_*.deb)"
+    ;;
 *)
-    sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

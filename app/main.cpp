@@ -41,10 +41,23 @@ private:
     QPointer<QWidget> m_owner;
 };
 
+// Whether the program is only asked to print its version or options, which needs no display.
+bool onlyPrintsText(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--version" || arg == "-v" || arg == "--help" || arg == "-h" || arg == "--help-all")
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (onlyPrintsText(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
     // Chromium (the wizard's view and the web engine) needs its environment before the application object exists.
     qh::browser::prepareWebEngineEnvironment(false);
     QuillhaulApplication app(argc, argv);

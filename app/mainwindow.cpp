@@ -6,6 +6,7 @@
 #include "browser/web/webbrowser.h"
 #endif
 #include "common/error.h"
+#include "common/installlayout.h"
 #include "dialogs/aboutdialog.h"
 #include "dialogs/dialogfont.h"
 #include "dialogs/inputbox.h"
@@ -109,8 +110,8 @@ QString pageText(const browser::Document &document)
 
 QString defaultHelpFile()
 {
-    const QString installed = QCoreApplication::applicationDirPath() + u"/help.html"_s;
-    if (QFileInfo::exists(installed))
+    const QString installed = InstallLayout::findFile(InstallLayout::Folder::Data, u"help.html"_s);
+    if (!installed.isEmpty())
         return installed;
     return QStringLiteral(QH_HELP_FILE);
 }

@@ -23,6 +23,9 @@ struct CliContext
     QString dataDirOverride; // from --data-dir; empty when not given
     QTextStream &out;
     QTextStream &err;
+
+    // Whether the command was asked for its usage ("COMMAND --help"), which then goes to stdout with status 0.
+    bool helpRequested() const { return args.contains(QStringLiteral("--help")); }
 };
 
 using CommandFunction = int (*)(CliContext &context);

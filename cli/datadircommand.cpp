@@ -7,8 +7,13 @@ namespace qh::cli {
 // Prints the folder that holds the settings, the queue and the templates, creating it when missing.
 int dataDirCommand(CliContext &context)
 {
+    const char usage[] = "Usage: quillhaul-cli [--data-dir DIR] data-dir\n";
+    if (context.helpRequested()) {
+        context.out << usage;
+        return ExitOk;
+    }
     if (!context.args.isEmpty()) {
-        context.err << "Usage: quillhaul-cli [--data-dir DIR] data-dir\n";
+        context.err << usage;
         return ExitUsage;
     }
     try {

@@ -116,8 +116,13 @@ int printLivePage(const QUrl &url, int waitMs, const std::function<void(const br
 // its scripts run, and what is printed is the live page, read again MS milliseconds after it completed.
 int domCommand(CliContext &context)
 {
-    const auto usage = [&context] {
-        context.err << "Usage: quillhaul-cli dom [--web [--wait MS]] SOURCE [--json]\n";
+    const char usageText[] = "Usage: quillhaul-cli dom [--web [--wait MS]] SOURCE [--json]\n";
+    if (context.helpRequested()) {
+        context.out << usageText;
+        return ExitOk;
+    }
+    const auto usage = [&context, &usageText] {
+        context.err << usageText;
         return ExitUsage;
     };
     QString source;

@@ -143,6 +143,10 @@ void ProgressPrinter::flush()
 
 int runGrab(CliContext &context)
 {
+    if (context.helpRequested()) {
+        context.out << GrabUsage;
+        return ExitOk;
+    }
     const auto options = parseOptions(context.args, {u"--template"_s, u"--name"_s, u"--out"_s});
     if (!options || options->positional.size() != 1) {
         context.err << GrabUsage;
@@ -213,6 +217,10 @@ int runGrab(CliContext &context)
 
 int runQueue(CliContext &context)
 {
+    if (context.helpRequested()) {
+        context.out << QueueUsage;
+        return ExitOk;
+    }
     if (context.args.isEmpty()) {
         context.err << QueueUsage;
         return ExitUsage;

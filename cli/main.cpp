@@ -38,7 +38,8 @@ const Command commands[] = {
 
 void printUsage(QTextStream &stream)
 {
-    stream << "Usage: quillhaul-cli [--data-dir DIR] COMMAND [ARGS...]\n\nCommands:\n";
+    stream << "Usage: quillhaul-cli [--data-dir DIR] COMMAND [ARGS...]\n"
+              "       quillhaul-cli --help | --version | COMMAND --help\n\nCommands:\n";
     for (const Command &command : commands)
         stream << "  " << command.usage << '\n';
 }
@@ -54,6 +55,9 @@ int dispatch(QStringList args, QTextStream &out, QTextStream &err)
             dataDir = option.mid(int(sizeof("--data-dir=")) - 1);
         } else if (option == u"--help") {
             printUsage(out);
+            return ExitOk;
+        } else if (option == u"--version") {
+            out << "quillhaul-cli " << QCoreApplication::applicationVersion() << '\n';
             return ExitOk;
         } else {
             err << "quillhaul-cli: unknown option " << option << '\n';
@@ -88,6 +92,8 @@ bool mayLoadPagesWithScripts(QStringList args)
             args.removeFirst();
     }
     const QString command = args.value(0);
+    if (args.contains(u"--help"))
+        return false; // only the usage is printed
     return command == u"grab" || (command == u"queue" && args.value(1) == u"run") ||
            (command == u"dom" && args.contains(u"--web"));
 }

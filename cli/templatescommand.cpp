@@ -246,6 +246,10 @@ int run(CliContext &context)
 // Works on "system.tpe" in the data folder; see Usage.
 int templatesCommand(CliContext &context)
 {
+    if (context.helpRequested()) {
+        context.out << Usage;
+        return ExitOk;
+    }
     try {
         return run(context);
     } catch (const UsageError &error) {

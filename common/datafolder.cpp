@@ -1,6 +1,7 @@
 #include "common/datafolder.h"
 
 #include "common/error.h"
+#include "common/installlayout.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,7 +30,10 @@ bool isPortableInstall(const QString &folder)
 
 DataFolder DataFolder::locate(const QString &overrideFolder)
 {
-    return locate(overrideFolder, QCoreApplication::applicationDirPath(), userFolder());
+    // An installed program's folder (/usr/bin) is shared with every other program: never a portable install.
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    return locate(overrideFolder, InstallLayout::isInstalled(executableFolder) ? QString() : executableFolder,
+                  userFolder());
 }
 
 DataFolder DataFolder::locate(const QString &overrideFolder, const QString &executableFolder, const QString &userFolder)

@@ -7,7 +7,8 @@ namespace qh {
 // The folder that holds the program's own files ("SysCfg.ini", "downlist.dat", "system.tpe" and "temp"). This is
 // the one place that decides where it is:
 //   1. the folder given with --data-dir;
-//   2. the executable's folder when it already holds one of those files (a portable install);
+//   2. the executable's folder when it already holds one of those files (a portable install), unless the
+//      executable is installed under a prefix (see InstallLayout);
 //   3. otherwise the per-user data folder, "quillhaul" under the platform's generic data location
 //      (~/.local/share/quillhaul on Linux), so that cleaning a build folder never deletes a user's queue and
 //      templates.
