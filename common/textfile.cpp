@@ -5,12 +5,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -180,19 +184,137 @@ QStringList readLines(const QString &path, Encoding encoding)
     return splitLines(decode(readFile(path), encoding));
 }
 
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Writes all of bytes to fd; false with errno set when the system takes less (a full disk, a size limit).
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// A new file's name beside path that nobody else uses.
+QString temporaryNameBeside(const QString &path)
+{
+    static std::mt19937_64 random{std::random_device{}()};
+    const QFileInfo info(path);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + u'.' + QString::number(random(), 36) +
+           QStringLiteral(".tmp");
+}
+
+void syncFolderOf(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+// Every step is checked by hand: buffered writers report a short write only on a flush that their commit may not
+// check, which would rename a cut file over a good one.
 void writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    const auto fail = [&](const QString &cause) {
-        file.cancelWriting();
-        throw Error(QStringLiteral("无法保存文件“%1”：%2").arg(nativePath(path), cause));
+    const auto fail = [&](int error) {
+        throw Error(QStringLiteral("无法保存文件“%1”：%2").arg(nativePath(path), systemError(error)));
     };
-    if (!file.open(QIODevice::WriteOnly))
-        fail(file.errorString());
-    if (file.write(bytes) != bytes.size())
-        fail(file.errorString());
-    if (!file.commit())
-        fail(file.errorString());
+    const QByteArray target = QFile::encodeName(path);
+    QString temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = temporaryNameBeside(path);
+        fd = ::open(QFile::encodeName(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST)
+            fail(errno);
+    }
+    if (fd < 0)
+        fail(EEXIST);
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    const auto discard = [&](int error) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(temporaryName.constData());
+        fail(error);
+    };
+    // The new file keeps the old one's permissions.
+    struct stat old
+    {};
+    if (::stat(target.constData(), &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
+    if (!writeAll(fd, bytes.constData(), bytes.size()))
+        discard(errno);
+    if (::fsync(fd) != 0)
+        discard(errno);
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0)
+        discard(errno);
+    if (::rename(temporaryName.constData(), target.constData()) != 0)
+        discard(errno);
+    syncFolderOf(path);
+}
+
+void appendToFile(const QString &path, const QByteArray &bytes)
+{
+    const auto fail = [&](int error) {
+        throw Error(QStringLiteral("无法写入文件“%1”：%2").arg(nativePath(path), systemError(error)));
+    };
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        fail(errno);
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end < 0) {
+        const int error = errno;
+        ::close(fd);
+        fail(error);
+    }
+    const auto undo = [&](int error) {
+        // What was written of a failed append goes again, so the file ends on the last whole write.
+        [[maybe_unused]] const int truncated = ::ftruncate(fd, end);
+        ::fsync(fd);
+        ::close(fd);
+        fail(error);
+    };
+    if (!writeAll(fd, bytes.constData(), bytes.size()))
+        undo(errno);
+    if (::fsync(fd) != 0)
+        undo(errno);
+    if (::close(fd) != 0)
+        fail(errno);
+    if (end == 0)
+        syncFolderOf(path);
+}
+
+void truncateFile(const QString &path, qint64 size)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 || ::ftruncate(fd, off_t(size)) != 0 || ::fsync(fd) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throw Error(QStringLiteral("无法写入文件“%1”：%2").arg(nativePath(path), systemError(error)));
+    }
+    ::close(fd);
 }
 
 void writeLines(const QString &path, const QStringList &lines, Encoding encoding)

@@ -36,6 +36,13 @@ QStringList readLines(const QString &path, Encoding encoding = Encoding::Gb18030
 // and the cause.
 void writeFileAtomically(const QString &path, const QByteArray &bytes);
 
+// Appends bytes to path (made when missing) and flushes them to disk. On failure the file is cut back to where it
+// ended before, so it never ends in part of a write, and qh::Error names the file and the cause.
+void appendToFile(const QString &path, const QByteArray &bytes);
+
+// Cuts path to size bytes and flushes it. Throws qh::Error.
+void truncateFile(const QString &path, qint64 size);
+
 // joinLines() written with writeFileAtomically().
 void writeLines(const QString &path, const QStringList &lines, Encoding encoding = Encoding::Gb18030);
 

@@ -11,8 +11,12 @@ bool isBookNameFree(const BookQueue &books, const QString &saveFolder, const QSt
 {
     if (candidate.isEmpty())
         return false;
+    // Files are named after the first characters of a name only: two names that share them would share a file.
+    const QString file = BookFilePath(saveFolder, candidate);
     for (const BookEntry &entry : books.entries()) {
         if (entry.BookName.startsWith(candidate, Qt::CaseInsensitive))
+            return false;
+        if (BookFilePath(saveFolder, entry.BookName).compare(file, Qt::CaseInsensitive) == 0)
             return false;
     }
     return !QFileInfo::exists(BookFilePath(saveFolder, candidate));

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 #include <optional>
 
@@ -54,6 +55,11 @@ public:
     // written back as it was read, however the file spelt it.
     std::optional<QString> storedLine(int row) const;
 
+    // The names the list file held when this queue last read or wrote it: a row of the file that is neither among
+    // them nor in the queue was added by another process.
+    const QSet<QString> &namesOnDisk() const { return m_namesOnDisk; }
+    void setNamesOnDisk(QSet<QString> names) { m_namesOnDisk = std::move(names); }
+
 Q_SIGNALS:
     void aboutToAdd(int row);
     void added(int row);
@@ -81,6 +87,7 @@ private:
 
     QList<Row> m_rows;
     BookId m_nextId = 1;
+    QSet<QString> m_namesOnDisk;
 };
 
 } // namespace qh::core

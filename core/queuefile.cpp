@@ -4,6 +4,7 @@
 #include "core/bookqueue.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QStringList>
 
 using namespace Qt::StringLiterals;
@@ -58,7 +59,32 @@ BookEntry parseQueueLine(const QString &line)
     return entry;
 }
 
-void SaveBookList(const BookQueue &queue, const QString &listFile)
+void SaveBookList(BookQueue &queue, const QString &listFile)
+{
+    // Another process (the window and the command line may run at once) may have added books since this queue last
+    // read or wrote the file: they are kept, not overwritten.
+    if (QFileInfo::exists(listFile)) {
+        QStringList lines = text::readLines(listFile);
+        lines.removeIf(isBlankLine);
+        QSet<QString> present;
+        for (int row = 0; row < queue.size(); ++row)
+            present.insert(queue.entry(row).BookName);
+        for (const QString &line : std::as_const(lines)) {
+            const QString name = NthField(line, 0);
+            if (!present.contains(name) && !queue.namesOnDisk().contains(name)) {
+                queue.append(parseQueueLine(line));
+                present.insert(name);
+            }
+        }
+    }
+    writeBookList(queue, listFile);
+    QSet<QString> names;
+    for (int row = 0; row < queue.size(); ++row)
+        names.insert(queue.entry(row).BookName);
+    queue.setNamesOnDisk(names);
+}
+
+void writeBookList(const BookQueue &queue, const QString &listFile)
 {
     QStringList lines;
     lines.reserve(queue.size());
@@ -72,8 +98,10 @@ void LoadBookList(BookQueue &queue, const QString &listFile)
 {
     if (!QFileInfo::exists(listFile))
         return;
-    const QStringList lines = text::readLines(listFile);
-    if (lines.isEmpty() || isBlankLine(lines.constFirst()))
+    // Blank lines hold no book: one at the top must not hide the rows below it, nor one at the end block the queue.
+    QStringList lines = text::readLines(listFile);
+    lines.removeIf(isBlankLine);
+    if (lines.isEmpty())
         return;
 
     QList<BookEntry> rows;
@@ -86,6 +114,10 @@ void LoadBookList(BookQueue &queue, const QString &listFile)
                                                                                  : std::optional<QString>(line));
     }
     queue.setEntries(rows, stored);
+    QSet<QString> names;
+    for (const BookEntry &row : std::as_const(rows))
+        names.insert(row.BookName);
+    queue.setNamesOnDisk(names);
 }
 
 QString NthField(const QString &line, int n)

@@ -20,12 +20,15 @@ QString formatQueueLine(const BookEntry &entry);
 // is being grabbed when the list is loaded; a count that is no integer reads as -1, which the scheduler refuses.
 BookEntry parseQueueLine(const QString &line);
 
-// Rewrites the file from every row, atomically; a row unchanged since it was read is written as it was read. Throws
-// qh::Error when the file cannot be written.
-void SaveBookList(const BookQueue &queue, const QString &listFile);
+// Rewrites the file from every row, atomically; a row unchanged since it was read is written as it was read. Rows
+// that another process has added to the file since this queue last read or wrote it are appended to the queue
+// first, so they are kept. Throws qh::Error when the file cannot be written.
+void SaveBookList(BookQueue &queue, const QString &listFile);
+// The same without looking at what the file holds now: the queue as it stands, nothing merged.
+void writeBookList(const BookQueue &queue, const QString &listFile);
 
-// Replaces the rows by those of the file. A missing or empty file, or one whose first line is blank, leaves the rows
-// unchanged. Throws qh::Error when the file exists but cannot be read.
+// Replaces the rows by those of the file; blank lines hold no row. A missing file, or one with no line that is not
+// blank, leaves the rows unchanged. Throws qh::Error when the file exists but cannot be read.
 void LoadBookList(BookQueue &queue, const QString &listFile);
 
 // Field n (from 0) of a "|"-separated line: empty when the line holds no "|"; past the last field, the one before

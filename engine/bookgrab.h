@@ -24,6 +24,7 @@ enum class GrabEnd
     NoLinkName,             // the template has no next-page link name
     LoadFailed,             // a page could not be loaded, after the retries that could help
     ScriptLinkNeedsScripts, // the next link runs a script, which a static page cannot follow
+    WriteFailed,            // the book's file could not be written; the row stays at what the file holds
 };
 
 struct GrabTiming

@@ -16,11 +16,11 @@
 #include <QFileInfo>
 #include <QPointer>
 
+using namespace Qt::StringLiterals;
+
 namespace qh::engine {
 
 namespace {
-
-constexpr qsizetype BookBytesReserve = qsizetype(16) << 20;
 
 const QString NoWebEngineMessage =
     QStringLiteral("该书网的模板需要网页引擎（网页需要脚本），但本程序没有带网页引擎，无法下载这本书。");
@@ -65,6 +65,8 @@ void DownloadScheduler::connectTimers()
     connect(&m_timer, &QTimer::timeout, this, &DownloadScheduler::tick);
     m_stallRestart.setSingleShot(true);
     connect(&m_stallRestart, &QTimer::timeout, this, &DownloadScheduler::start);
+    m_checkpointTimer.setSingleShot(true);
+    connect(&m_checkpointTimer, &QTimer::timeout, this, &DownloadScheduler::checkpoint);
 }
 
 DownloadScheduler::~DownloadScheduler() = default;
@@ -90,7 +92,9 @@ void DownloadScheduler::requestStop(StopPicture picture)
 
 void DownloadScheduler::stopRequest(bool restPicture, bool showWait)
 {
-    // The timer halts on every request: otherwise a Begin with nothing to start could never be stopped again.
+    // The timer halts on every request: otherwise a Begin with nothing to start could never be stopped again. A
+    // restart the stall watchdog has planned is called off too.
+    m_stallRestart.stop();
     const bool wasRunning = isRunning();
     m_timer.stop();
     if (wasRunning)
@@ -114,8 +118,16 @@ void DownloadScheduler::tick()
         if (m_books.head().BookName == core::ProbingCaption)
             return;
         setBusyPicture(!m_busyPicture);
-        if (m_books.head().Status == core::BookStatus::Queued && !m_grab)
+        const core::BookStatus status = m_books.head().Status;
+        if (status == core::BookStatus::Queued && !m_grab) {
             startHeadBook();
+        } else if (!m_grab && status != core::BookStatus::Downloading) {
+            // A row read from a list file that no book can start from: say so rather than wait for it forever.
+            requestStop(StopPicture::RestPicture);
+            m_host.ShowMsg(u"《%1》的状态“%2”不是“排队中”，无法开始下载。请删除这本书，或把它移到其他书后面。"_s.arg(
+                m_books.head().BookName, core::statusWord(status)));
+            return;
+        }
         if (!m_books.isEmpty())
             stallCheck();
     } catch (const Error &error) {
@@ -153,55 +165,55 @@ void DownloadScheduler::startHeadBook()
     m_books.setStatus(0, core::BookStatus::Downloading);
     m_watchTick = m_clock.nowMs();
     m_watchPages = pagesDone;
-    m_contentList.clear();
-    m_bookBytes.clear();
-    // Address space only, touched as the text comes: growing a large buffer step by step would copy it each time.
-    m_bookBytes.reserve(BookBytesReserve);
     m_stopFlag.clear();
     m_bookName = head.BookName;
-    m_bookEncoding = m_config.encoding;
-    m_outFile = m_config.bookFilePath ? m_config.bookFilePath(head.BookName)
-                                      : core::BookFilePath(m_config.saveFolder, head.BookName);
-    if (pagesDone > 0 && QFileInfo::exists(m_outFile)) {
-        try {
-            m_contentList = readBookFile(m_outFile, m_bookEncoding);
-        } catch (const Error &) {
-            m_books.setStatus(0, core::BookStatus::Queued);
-            stopRequest(true, false);
-            throw;
-        }
+    const QString bookFile = m_config.bookFilePath ? m_config.bookFilePath(head.BookName)
+                                                   : core::BookFilePath(m_config.saveFolder, head.BookName);
+    // Without a work folder of its own the checkpoint lies in "temp" beside the book.
+    const QString workFolder =
+        m_config.workFolder.isEmpty() ? QFileInfo(bookFile).absolutePath() + u"/temp"_s : m_config.workFolder;
+    m_writer = std::make_unique<BookWriter>(bookFile, core::BookWorkFilePath(workFolder, head.BookName));
+    m_writeFailed = false;
+    QUrl startUrl = head.CurrentUrl;
+    try {
+        const BookCheckpoint resumed = m_writer->open(pagesDone, head.CurrentUrl, m_config.encoding);
+        // The checkpoint is what the file holds; a row saved in between may be ahead of it or behind.
+        m_books.setPagesDone(0, resumed.pages);
+        if (!resumed.nextUrl.isEmpty())
+            m_books.setCurrentUrl(0, resumed.nextUrl);
+        startUrl = resumed.nextUrl.isEmpty() ? head.CurrentUrl : resumed.nextUrl;
+        m_watchPages = resumed.pages;
+    } catch (const Error &) {
+        m_writer.reset();
+        m_books.setStatus(0, core::BookStatus::Queued);
+        stopRequest(true, false);
+        saveList();
+        throw;
     }
     m_pagesThisRun = 0;
     m_runStartMs = m_clock.nowMs();
+    m_lastCommitMs = m_runStartMs;
 
     m_grab = std::make_unique<BookGrab>(*browser, m_stopFlag, params, m_config.grab, m_clock);
     connect(m_grab.get(), &BookGrab::textFound, this, &DownloadScheduler::previewChanged);
     connect(m_grab.get(), &BookGrab::pageCompleted, this, &DownloadScheduler::onPageCompleted);
     connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);
-    m_grab->start(head.CurrentUrl);
+    m_grab->start(startUrl);
 }
 
 void DownloadScheduler::onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl)
 {
     // Title, text, count and next address change together, so the book never holds half a page.
-    m_contentList.append(title);
-    m_contentList.append(text);
+    m_writer->addPage(title, text, nextUrl);
     const int pages = m_books.head().PagesDone + 1;
     m_books.setPagesDone(0, pages);
     if (!nextUrl.isEmpty())
         m_books.setCurrentUrl(0, nextUrl);
-    if (!m_encodeQueued) {
-        m_encodeQueued = true;
-        // Encoded on a later turn, once the next page has been asked for and the grab waits for it, so that ending
-        // the book is only a write.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_encodeQueued = false;
-                encodePendingText();
-            },
-            Qt::QueuedConnection);
-    }
+    // Pages wait at most the checkpoint interval for their turn on disk, however slowly the next ones come.
+    if (m_clock.nowMs() - m_lastCommitMs >= m_config.checkpointMs)
+        checkpoint();
+    else if (!m_checkpointTimer.isActive())
+        m_checkpointTimer.start(int(std::max<qint64>(0, m_config.checkpointMs - (m_clock.nowMs() - m_lastCommitMs))));
     ++m_pagesThisRun;
     const qint64 elapsedMs = std::max<qint64>(1, m_clock.nowMs() - m_runStartMs);
     Q_EMIT progress(m_bookName, pages, nextUrl, m_pagesThisRun * 1000.0 / double(elapsedMs));
@@ -211,6 +223,12 @@ void DownloadScheduler::onGrabFinished(GrabEnd end, const QString &message)
 {
     // The grab is done with; delete it once this slot has returned to it.
     m_grab.release()->deleteLater();
+    if (m_writeFailed) {
+        // Shown when it happened; the book stays queued at what its file holds.
+        FinishBook(false);
+        Q_EMIT bookEnded(GrabEnd::WriteFailed, m_bookName);
+        return;
+    }
     try {
         switch (end) {
         case GrabEnd::Complete:
@@ -236,7 +254,7 @@ void DownloadScheduler::onGrabFinished(GrabEnd end, const QString &message)
     } catch (const Error &error) {
         m_host.showError(error.message());
     }
-    Q_EMIT bookEnded(end, m_bookName);
+    Q_EMIT bookEnded(m_writeFailed ? GrabEnd::WriteFailed : end, m_bookName);
 }
 
 // The book is written and queued again before the question, so its pages are safe whatever the answer, and the
@@ -254,40 +272,74 @@ void DownloadScheduler::askToRedefine()
     });
 }
 
+void DownloadScheduler::checkpoint()
+{
+    m_checkpointTimer.stop();
+    if (!m_writer || !m_grab || !m_writer->hasPendingPages())
+        return;
+    try {
+        commitPages();
+        saveList();
+    } catch (const Error &error) {
+        // The book goes no further than its file: the grab stops, and ends as a failed write.
+        m_writeFailed = true;
+        m_host.showError(error.message());
+        stopRequest(true, false);
+    }
+}
+
+void DownloadScheduler::commitPages()
+{
+    m_checkpointTimer.stop();
+    m_lastCommitMs = m_clock.nowMs();
+    try {
+        m_writer->commit();
+    } catch (const Error &) {
+        rowToCheckpoint();
+        throw;
+    }
+}
+
+// The row as the book's file holds it, after a write that failed.
+void DownloadScheduler::rowToCheckpoint()
+{
+    if (m_books.isEmpty() || !m_writer)
+        return;
+    const BookCheckpoint &held = m_writer->committed();
+    m_books.setPagesDone(0, held.pages);
+    if (!held.nextUrl.isEmpty())
+        m_books.setCurrentUrl(0, held.nextUrl);
+}
+
 void DownloadScheduler::FinishBook(bool complete)
 {
-    bool written = true;
+    bool written = !m_writeFailed;
     QString writeError;
-    encodePendingText();
-    try {
-        text::writeFileAtomically(m_outFile, m_bookBytes);
-    } catch (const Error &error) {
-        written = false;
-        writeError = error.message();
+    if (written) {
+        try {
+            commitPages();
+        } catch (const Error &error) {
+            written = false;
+            writeError = error.message();
+        }
     }
-    m_bookBytes = QByteArray();
-
     if (complete && written) {
+        m_writer->finish();
         m_books.remove(0);
         Q_EMIT previewChanged(QString());
     } else if (!m_books.isEmpty()) {
+        rowToCheckpoint();
         m_books.setStatus(0, core::BookStatus::Queued);
     }
+    m_writer.reset();
     if (!written)
         stopRequest(true, false); // never go on past a book whose text could not be kept
     m_chooser.setCurrentIndex(0);
     saveList();
-    if (!written)
+    if (!writeError.isEmpty()) {
+        m_writeFailed = true;
         throw Error(writeError);
-}
-
-void DownloadScheduler::encodePendingText()
-{
-    if (m_contentList.isEmpty())
-        return;
-    // Every entry ends with a line break, so encoding the book piece by piece gives the bytes of encoding it whole.
-    m_bookBytes += formatBookText(m_contentList, m_bookEncoding);
-    m_contentList.clear();
+    }
 }
 
 void DownloadScheduler::saveList()

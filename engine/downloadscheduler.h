@@ -3,6 +3,7 @@
 #include "browser/browser.h"
 #include "common/textfile.h"
 #include "engine/bookgrab.h"
+#include "engine/bookwriter.h"
 #include "engine/browsersource.h"
 #include "engine/clock.h"
 #include "engine/stopflag.h"
@@ -36,6 +37,9 @@ struct SchedulerConfig
     GrabTiming grab;
     QString saveFolder; // the books' text files
     QString listFile;   // "downlist.dat"
+    QString workFolder; // "temp": each book's checkpoint, "<name>.lst"
+    // A book's file and row are brought up to date at least this often while it is grabbed, and at every end.
+    int checkpointMs = 2000;
     text::Encoding encoding = text::Encoding::Gb18030;
     // Where a book's text goes; empty: its file in saveFolder, named after the book.
     std::function<QString(const QString &bookName)> bookFilePath;
@@ -92,7 +96,8 @@ Q_SIGNALS:
     void activityChanged(bool busy);
     void previewChanged(const QString &text);
     void progress(const QString &bookName, int pagesDone, const QUrl &url, double pagesPerSecond);
-    // A book's grab has ended and its file is written (or could not be: then the row stays queued).
+    // A book's grab has ended and its file is written (or could not be: then the end is WriteFailed, the row queued
+    // at the pages the file holds).
     void bookEnded(qh::engine::GrabEnd end, const QString &bookName);
 
 private:
@@ -102,7 +107,9 @@ private:
     void onGrabFinished(GrabEnd end, const QString &message);
     void FinishBook(bool complete);
     void askToRedefine();
-    void encodePendingText();
+    void checkpoint();
+    void commitPages();
+    void rowToCheckpoint();
     void stopRequest(bool restPicture, bool showWait);
     void stallCheck();
     void setBusyPicture(bool busy);
@@ -123,12 +130,10 @@ private:
 
     // The book being grabbed.
     std::unique_ptr<BookGrab> m_grab;
-    QStringList m_contentList; // the entries not yet encoded into m_bookBytes
-    QByteArray m_bookBytes;    // the book file's bytes so far
-    bool m_encodeQueued = false;
-    QString m_outFile;
+    std::unique_ptr<BookWriter> m_writer;
+    qint64 m_lastCommitMs = 0;
+    bool m_writeFailed = false;
     QString m_bookName;
-    text::Encoding m_bookEncoding = text::Encoding::Gb18030;
     int m_pagesThisRun = 0;
     qint64 m_runStartMs = 0;
 
@@ -136,6 +141,8 @@ private:
     qint64 m_watchTick = 0;
     int m_watchPages = 0;
     QTimer m_stallRestart;
+    // Brings the book's file and row up to date once its pages have waited the checkpoint interval.
+    QTimer m_checkpointTimer;
 };
 
 } // namespace qh::engine

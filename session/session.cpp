@@ -27,6 +27,7 @@ engine::SchedulerConfig Session::schedulerConfig() const
     engine::SchedulerConfig config = m_engineTimings;
     config.saveFolder = m_settings.SavePath;
     config.listFile = m_folder.bookListFile();
+    config.workFolder = m_folder.tempFolder();
     config.encoding = m_settings.BookEncoding;
     config.grab.pageDelayMs = m_settings.PageDelay;
     // A program may have set where one book goes (the command line's --out); the settings do not change that.
@@ -71,7 +72,7 @@ void Session::loadQueue()
     core::LoadBookList(m_queue, m_folder.bookListFile());
 }
 
-void Session::saveQueue() const
+void Session::saveQueue()
 {
     core::SaveBookList(m_queue, m_folder.bookListFile());
 }

@@ -64,7 +64,7 @@ public:
     const core::BookQueue &queue() const { return m_queue; }
     // "downlist.dat" into the queue, and back. Both throw qh::Error.
     void loadQueue();
-    void saveQueue() const;
+    void saveQueue();
 
     EngineBrowsers &browsers() { return *m_browsers; }
     // A static browser of its own for reading a new book's first page, on the settings' proxy.

@@ -9,7 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QElapsedTimer>
+#include <QMutex>
+
 #include <csignal>
+#include <random>
 
 using namespace Qt::StringLiterals;
 using qh::demo::HttpResponse;
@@ -113,6 +117,30 @@ TEST_F(CliGrabTest, WritesToTheGivenFile)
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     EXPECT_EQ(bytes(out), book.bookFileBytes(1, 6));
     EXPECT_FALSE(QFile::exists(saveDir() + u"/指定.txt"_s));
+}
+
+// A book file that cannot be written is a failure, not a finished book: the exit status says so, and the book
+// stays queued at what its file holds.
+TEST_F(CliGrabTest, AnUnwritableOutFileFails)
+{
+    defineTemplate();
+    const CliResult result =
+        run({u"grab"_s, firstChapter(), u"--name"_s, u"写不了"_s, u"--out"_s, folder.filePath(u"missing/dir/x.txt"_s)});
+    EXPECT_EQ(result.status, 1) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(u"x.txt"_s)) << result.err.toStdString();
+    EXPECT_TRUE(run({u"queue"_s, u"list"_s}).out.startsWith(u"写不了\t0\t排队中\t"_s));
+}
+
+// Two books whose names share their first 15 characters would share a file: the second is named apart.
+TEST_F(CliGrabTest, BooksNeverShareAFile)
+{
+    defineTemplate();
+    const QString one = u"My Long Novel Title - Part One"_s;
+    const QString two = u"My Long Novel Title - Part Two"_s;
+    ASSERT_EQ(run({u"queue"_s, u"add"_s, firstChapter(), u"--name"_s, one}).status, 0);
+    const CliResult second = run({u"queue"_s, u"add"_s, firstChapter(), u"--name"_s, two});
+    ASSERT_EQ(second.status, 0);
+    EXPECT_NE(second.out.trimmed().left(15), one.left(15)) << second.out.toStdString();
 }
 
 // A site without a template fails with the message and leaves the book queued.
@@ -239,3 +267,93 @@ TEST_F(CliGrabTest, WebTemplateFollowsScriptLinks)
     EXPECT_EQ(bytes(out), expected);
 }
 #endif
+
+// SIGKILL at random moments of a grab loses nothing that was checkpointed: after each kill the book's file holds
+// whole pages only, at least every page completed a checkpoint interval (and some slack) before the kill; a page is
+// never written twice, and the resumed book ends byte for byte as a straight grab.
+TEST_F(CliGrabTest, KilledAtRandomMomentsLosesNoCheckpointedPage)
+{
+    defineTemplate();
+    constexpr int Chapters = 400;
+    constexpr int CheckpointMs = 50;
+    constexpr qint64 SlackMs = 250;
+    const SampleBook longBook(Chapters, 100, u"/long/"_s);
+    QElapsedTimer clock;
+    clock.start();
+    QMutex mutex;
+    QList<qint64> requestedAt(Chapters + 2, -1); // the first request of each chapter
+    for (int chapter = 1; chapter <= Chapters; ++chapter) {
+        server.setHandler(longBook.chapterPath(chapter), [&, chapter](const qh::demo::HttpRequest &) {
+            {
+                const QMutexLocker lock(&mutex);
+                if (requestedAt[chapter] < 0)
+                    requestedAt[chapter] = clock.elapsed();
+            }
+            HttpResponse response = HttpResponse::page(longBook.chapterPage(chapter), "text/html");
+            response.delayMs = 8;
+            return response;
+        });
+    }
+    const QString file = saveDir() + u"/长书.txt"_s;
+    // The pages a book file holds whole, or -1 when it ends inside one.
+    const auto wholePages = [&](const QByteArray &bytes) {
+        for (int pages = 0; pages <= Chapters; ++pages) {
+            const QByteArray expected = pages == 0 ? QByteArray() : longBook.bookFileBytes(1, pages);
+            if (expected.size() == bytes.size())
+                return expected == bytes ? pages : -1;
+            if (expected.size() > bytes.size())
+                return -1;
+        }
+        return -1;
+    };
+
+    std::mt19937 random(20261210);
+    std::uniform_int_distribution<int> pause(30, 400);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"QUILLHAUL_CHECKPOINT_MS"_s, QString::number(CheckpointMs));
+    const CliResult added =
+        run({u"queue"_s, u"add"_s, server.url(longBook.chapterPath(1)).toString(), u"--name"_s, u"长书"_s});
+    ASSERT_EQ(added.status, 0) << added.err.toStdString();
+    int kills = 0;
+    bool finished = false;
+    for (int round = 0; round < 80 && !finished; ++round) {
+        {
+            const QMutexLocker lock(&mutex);
+            requestedAt.fill(-1); // this run's requests only: a resumed run asks again for pages not kept
+        }
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        start(process, {u"queue"_s, u"run"_s});
+        ASSERT_TRUE(process.waitForStarted());
+        if (process.waitForFinished(pause(random))) {
+            ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+            finished = true;
+            break;
+        }
+        process.kill();
+        process.waitForFinished();
+        const qint64 killedAt = clock.elapsed();
+        ++kills;
+
+        const int pages = wholePages(bytes(file).replace("(missing)", ""));
+        ASSERT_GE(pages, 0) << "round " << round << ": the book ends inside a page";
+        // Page k is complete once chapter k + 1 has been asked for in this run.
+        int due = 0;
+        {
+            const QMutexLocker lock(&mutex);
+            for (int page = 1; page < Chapters; ++page) {
+                const qint64 next = requestedAt[page + 1];
+                if (next >= 0 && next < killedAt - CheckpointMs - SlackMs)
+                    due = page;
+            }
+        }
+        EXPECT_GE(pages, due) << "round " << round;
+    }
+    EXPECT_GE(kills, 20);
+    if (!finished) {
+        const CliResult rest = run({u"queue"_s, u"run"_s});
+        ASSERT_EQ(rest.status, 0) << rest.err.toStdString();
+    }
+    EXPECT_EQ(bytes(file), longBook.bookFileBytes(1, Chapters));
+    EXPECT_EQ(run({u"queue"_s, u"list"_s}).out, QString());
+}

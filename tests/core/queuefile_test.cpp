@@ -59,9 +59,9 @@ TEST(NthField, FollowsTheSeparatorRules)
         EXPECT_EQ(NthField(c.line, c.n), c.expected) << c.line.toStdString() << " #" << c.n;
 }
 
-// Each line becomes a row: "下载中" is read back as "排队中", a line without "|" and an empty line further down give
-// empty fields (a count that is no number reads as -1, a word the program does not know as an unknown status), and
-// a short line repeats its second field as the address. Rows read back as they were are written as they were read.
+// Each line becomes a row: "下载中" is read back as "排队中", a line without "|" gives empty fields (a count that is
+// no number reads as -1, a word the program does not know as an unknown status), a blank line gives no row, and a
+// short line repeats its second field as the address. Rows read back as they were are written as they were read.
 TEST_F(BookListFile, LoadTurnsLinesIntoRows)
 {
     const QStringList lines = {u"a|0|下载中|u"_s, u"no separator"_s, u"a|b|c"_s, QString(),
@@ -75,20 +75,19 @@ TEST_F(BookListFile, LoadTurnsLinesIntoRows)
     EXPECT_EQ(model.entries(), (QList<BookEntry>{{u"a"_s, 0, BookStatus::Queued, QUrl(u"u"_s)},
                                                  empty,
                                                  {u"a"_s, -1, BookStatus::Unknown, QUrl(u"b"_s)},
-                                                 empty,
                                                  {u"书"_s, 7, BookStatus::Downloaded, QUrl(u"http://x/?q=1"_s)}}));
 
     SaveBookList(model, m_path);
     QStringList saved = lines;
     saved[0] = u"a|0|排队中|u"_s;
+    saved.removeAt(3);
     EXPECT_EQ(qh::text::readFile(m_path), qh::text::joinLines(saved));
 }
 
-// A missing file, an empty one and one whose first line is blank leave the rows as they were.
+// A missing file, an empty one and one of blank lines only leave the rows as they were.
 TEST_F(BookListFile, LoadKeepsTheRowsWhenThereIsNothingToLoad)
 {
-    const QList<QByteArray> contents = {QByteArray(), "\r\n", " \t\x01\r\nb|1|\xc5\xc5\xb6\xd3\xd6\xd0|u\r\n",
-                                        "   \nb|1|x|u\n"};
+    const QList<QByteArray> contents = {QByteArray(), "\r\n", " \t\x01\r\n\r\n"};
     BookQueue model;
     model.append(m_existing);
 
@@ -137,7 +136,42 @@ TEST_F(BookListFile, SavedRowsReadBackIdentically)
     expected[1].Status = BookStatus::Queued;
     EXPECT_EQ(loaded.entries(), expected);
 
-    SaveBookList(BookQueue(), m_path);
+    writeBookList(BookQueue(), m_path);
     EXPECT_TRUE(QFileInfo::exists(m_path));
     EXPECT_EQ(QFileInfo(m_path).size(), 0);
+}
+
+// Blank lines hold no book: one at the top no longer hides the books below it (which the next add then overwrote),
+// and one at the end adds no empty row that would block the queue.
+TEST_F(BookListFile, BlankLinesAreSkipped)
+{
+    writeRaw(
+        " \t\x01\r\nb|1|\xc5\xc5\xb6\xd3\xd6\xd0|http://h/1\r\n\r\nc|2|\xc5\xc5\xb6\xd3\xd6\xd0|http://h/2\r\n\r\n");
+    BookQueue model;
+    LoadBookList(model, m_path);
+    EXPECT_EQ(model.entries(), (QList<BookEntry>{{u"b"_s, 1, BookStatus::Queued, QUrl(u"http://h/1"_s)},
+                                                 {u"c"_s, 2, BookStatus::Queued, QUrl(u"http://h/2"_s)}}));
+}
+
+// A book another process added to the file meanwhile (the window and the command line may run at once) survives
+// this queue's next save; a book this queue removed does not come back.
+TEST_F(BookListFile, SaveKeepsBooksAddedByAnotherProcess)
+{
+    BookQueue mine;
+    mine.append({u"甲"_s, 0, BookStatus::Queued, QUrl(u"http://h/a"_s)});
+    mine.append({u"乙"_s, 0, BookStatus::Queued, QUrl(u"http://h/b"_s)});
+    SaveBookList(mine, m_path);
+
+    BookQueue other;
+    LoadBookList(other, m_path);
+    other.append({u"丙"_s, 0, BookStatus::Queued, QUrl(u"http://h/c"_s)});
+    SaveBookList(other, m_path);
+
+    mine.remove(1);
+    mine.setPagesDone(0, 4);
+    SaveBookList(mine, m_path);
+    BookQueue reloaded;
+    LoadBookList(reloaded, m_path);
+    EXPECT_EQ(reloaded.entries(), (QList<BookEntry>{{u"甲"_s, 4, BookStatus::Queued, QUrl(u"http://h/a"_s)},
+                                                    {u"丙"_s, 0, BookStatus::Queued, QUrl(u"http://h/c"_s)}}));
 }

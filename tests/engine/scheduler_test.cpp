@@ -181,12 +181,19 @@ TEST_F(SchedulerTest, ResumesFromTheFile)
     EXPECT_EQ(server.requestCount(book.chapterPath(1)), 0);
 }
 
-// Resuming without the file gives a file of the pages from the resume point on.
-TEST_F(SchedulerTest, ResumesWithTheFileMissing)
+// Resuming without the book's file (moved, or the save folder changed) does not start a file of the later chapters
+// only: the book stays queued where it was and the message names the file.
+TEST_F(SchedulerTest, ResumeWithTheFileMissingStops)
 {
     queue(u"样例"_s, 4, 3);
-    runUntilBookEnds();
-    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(4, 5));
+    scheduler().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.errors.isEmpty(); }, 10'000));
+    EXPECT_TRUE(ui.errors.first().contains(bookFile(u"样例"_s))) << ui.errors.first().toStdString();
+    EXPECT_FALSE(scheduler().isRunning());
+    EXPECT_FALSE(QFileInfo::exists(bookFile(u"样例"_s)));
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
+    EXPECT_EQ(books.head().PagesDone, 3);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(book.chapterPath(4)));
 }
 
 // A stop while a page loads aborts the load; the file holds exactly the whole pages, the row is queued at the
@@ -465,6 +472,62 @@ TEST_F(SchedulerTest, StallWatchdogRestartsAHangingPage)
     EXPECT_EQ(ends, (QList<GrabEnd>{GrabEnd::Stopped, GrabEnd::Complete}));
     EXPECT_EQ(calls.load(), 2);
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+}
+
+// A stop pressed during the stall watchdog's pause is honoured: the scheduler does not start itself again.
+TEST_F(SchedulerTest, StopDuringTheStallPauseIsHonoured)
+{
+    config.stallMs = 100;
+    config.stallPauseMs = 300;
+    std::atomic<int> calls = 0;
+    hangFirstRequest(3, calls);
+    queue(u"样例"_s);
+    runUntilBookEnds(1);
+    ASSERT_EQ(ends, QList<GrabEnd>{GrabEnd::Stopped});
+    scheduler().requestStop();
+    QTest::qWait(600);
+    EXPECT_FALSE(scheduler().isRunning());
+    EXPECT_EQ(ends.size(), 1);
+    EXPECT_EQ(books.head().Status, core::BookStatus::Queued);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 2));
+}
+
+// A book that resumes from a checkpoint keeps the encoding it was begun in, whatever the settings say now, and
+// starts fetching without reading its file back.
+TEST_F(SchedulerTest, AResumedBookKeepsItsOwnEncoding)
+{
+    std::atomic<int> calls = 0;
+    hangFirstRequest(3, calls);
+    config.encoding = text::Encoding::Utf8;
+    queue(u"样例"_s);
+    scheduler().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.load() == 1 && books.head().PagesDone == 2; }, 10'000));
+    scheduler().requestStop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10'000));
+
+    config.encoding = text::Encoding::Gb18030;
+    scheduler().setConfig(config);
+    ends.clear();
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), book.bookFileBytes(1, 5, true));
+}
+
+// A book file written by an older version (no checkpoint) in another encoding than the settings' is not appended
+// to: the resume stops with a message naming the file, which stays as it was.
+TEST_F(SchedulerTest, ResumeOfAFileInAnotherEncodingStops)
+{
+    const QByteArray utf8 = book.bookFileBytes(1, 2, true);
+    QFile file(bookFile(u"样例"_s));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(utf8);
+    file.close();
+    queue(u"样例"_s, 3, 2);
+    scheduler().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.errors.isEmpty(); }, 10'000));
+    EXPECT_TRUE(ui.errors.first().contains(bookFile(u"样例"_s))) << ui.errors.first().toStdString();
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), utf8);
+    EXPECT_EQ(books.head().PagesDone, 2);
 }
 
 // Stop always halts the timer, even when nothing was running to stop.

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "common/textfile.h"
+
+#include <QStringList>
+#include <QUrl>
+
+namespace qh::engine {
+
+// Where a book's file stands on disk: the pages it holds whole, the address of the page after them, its length and
+// the encoding it is written in. Kept in the book's work file ("temp/<name>.lst") and replaced atomically after
+// every append, so after a crash at any moment the book file holds at least that many bytes of whole pages; bytes
+// past them are pages whose checkpoint never landed, cut off when the book resumes and fetched again.
+struct BookCheckpoint
+{
+    int pages = 0;
+    QUrl nextUrl;
+    qint64 bytes = 0;
+    text::Encoding encoding = text::Encoding::Gb18030;
+
+    bool operator==(const BookCheckpoint &) const = default;
+};
+
+// The checkpoint file: "key=value" lines in UTF-8. Throws qh::Error.
+void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint);
+// nullopt when the file does not exist; throws qh::Error when it exists but is not a checkpoint.
+std::optional<BookCheckpoint> readCheckpoint(const QString &path);
+
+// Writes one book as it is grabbed: pages are taken one by one and appended to the book file in batches, each
+// batch flushed to disk and followed by a new checkpoint. The text is never held whole in memory, and resuming
+// reads only the checkpoint, whatever the book's size.
+class BookWriter
+{
+public:
+    BookWriter(QString bookFile, QString checkpointFile);
+
+    // Makes the book ready to take pages. A book with a checkpoint resumes from it: its file must be there and hold
+    // at least the checkpoint's bytes (more are cut off), and it keeps its own encoding whatever encoding says. A
+    // book without one either starts anew (pagesDone 0: an existing file is replaced) or, with pages done, is an
+    // older version's file: it must exist and read cleanly in encoding. Returns the checkpoint the grab goes on
+    // from. Throws qh::Error naming the file when the book cannot be resumed.
+    BookCheckpoint open(int pagesDone, const QUrl &url, text::Encoding encoding);
+
+    // A whole page; nextUrl is where the book goes on (empty after its last page).
+    void addPage(const QString &title, const QString &text, const QUrl &nextUrl);
+    bool hasPendingPages() const { return m_pendingPages > 0; }
+
+    // Appends the pages taken since the last commit, flushes them and writes the checkpoint. On failure the file is
+    // cut back to the last checkpoint, which stays in force, and qh::Error names the file and the cause.
+    const BookCheckpoint &commit();
+    const BookCheckpoint &committed() const { return m_committed; }
+
+    // The book is complete: its checkpoint is no longer needed.
+    void finish();
+
+    const QString &bookFile() const { return m_bookFile; }
+
+private:
+    const QString m_bookFile;
+    const QString m_checkpointFile;
+    BookCheckpoint m_committed;
+    QStringList m_pending;
+    int m_pendingPages = 0;
+    QUrl m_pendingNextUrl;
+};
+
+} // namespace qh::engine
