@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 
 using qh::browser::Decompressor;
@@ -111,7 +112,7 @@ DecodeResult decode(Decompressor::Coding coding, const QByteArray &body, qsizety
         result.status = decompressor.feed(QByteArrayView(body).sliced(at, piece), result.out, cap);
         at += piece;
         // The cap holds whatever comes in; passing it shows by at most one byte.
-        if (result.out.size() > cap + (result.status == Decompressor::Status::TooLarge ? 1 : 0))
+        if (result.out.size() > cap && (result.status != Decompressor::Status::TooLarge || result.out.size() - 1 > cap))
             std::abort();
     }
     if (result.status == Decompressor::Status::Ok)
@@ -192,7 +193,7 @@ void roundTrip(std::uint8_t control, std::uint32_t seed, const QByteArray &paylo
 
 // The first byte chooses: bit 3 set, the rest is a payload that is compressed and framed here, then read back
 // (bits 0-2: coding and framing, bits 6-7: the cap); bit 3 clear, the rest is a response stream as it comes (bits
-// 0-1: the coding its body is decoded with). The next four bytes seed the splits.
+// 0-1: the coding its body is decoded with, bits 4-5: the cap). The next four bytes seed the splits.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     if (size < 5)
@@ -219,7 +220,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const Decompressor::Coding codings[] = {Decompressor::Coding::Identity, Decompressor::Coding::Gzip,
                                                    Decompressor::Coding::Deflate, Decompressor::Coding::Deflate};
     const Decompressor::Coding coding = codings[control & 3];
-    constexpr qsizetype cap = 1 << 20;
+    // The program's cap, none at all, or a small one that pages pass.
+    static const qsizetype caps[] = {32 << 20, 0, 4096, std::numeric_limits<qsizetype>::max()};
+    const qsizetype cap = caps[(control >> 4) & 3];
     const DecodeResult inOne = decode(coding, whole.body, cap, std::nullopt);
     const DecodeResult inPieces = decode(coding, whole.body, cap, Splitter(~seed));
     if (inOne.status != inPieces.status)
