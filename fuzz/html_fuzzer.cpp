@@ -1,3 +1,4 @@
+#include "browser/html/encoding.h"
 #include "browser/html/htmlparser.h"
 #include "browser/html/staticdocument.h"
 
@@ -14,16 +15,19 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The parse of a page reads runs of Chinese text as stand-ins and puts them back; the tree must be the one a plain
-// parse of the same text builds.
-void compareWithPlainParse(const QByteArray &bytes)
+// parse of the same text builds. GBK pages are compared as the program decodes them, since their user-defined area
+// decodes to private-use characters.
+void compareWithPlainParse(const QByteArray &bytes, bool gbk)
 {
-    const QString text = QString::fromUtf8(bytes);
+    const QByteArray contentType = gbk ? "text/html; charset=gbk" : "text/html; charset=utf-8";
+    const QString text =
+        gbk ? QString::fromStdString(qh::browser::decodeHtmlToUtf8(bytes, contentType)) : QString::fromUtf8(bytes);
     if (text.startsWith(QChar(0xFEFF)))
         return; // the page's parse takes a byte order mark for one, the plain parse for text
     std::shared_ptr<const qh::browser::StaticDocument> collapsed;
     std::shared_ptr<const qh::browser::StaticDocument> plain;
     try {
-        collapsed = qh::browser::parseHtmlDocument(text.toUtf8(), "text/html; charset=utf-8", QUrl());
+        collapsed = qh::browser::parseHtmlDocument(gbk ? bytes : text.toUtf8(), contentType, QUrl());
     } catch (const std::runtime_error &) {
         collapsed = nullptr;
     }
@@ -51,11 +55,12 @@ void compareWithPlainParse(const QByteArray &bytes)
 
 // Bytes -> document -> every element operation. A first byte below 8 picks a Content-Type (and is not part of the
 // page) so the header path of the charset sniffing is reached too; innerText and innerHTML are read for the first
-// elements only, to keep runs fast. A first byte of 8 compares the page's parse with the plain one instead.
+// elements only, to keep runs fast. A first byte of 8 (UTF-8) or 9 (GBK) compares the page's parse with the plain
+// one instead.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size > 0 && data[0] == 8) {
-        compareWithPlainParse(QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)));
+    if (size > 0 && (data[0] == 8 || data[0] == 9)) {
+        compareWithPlainParse(QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)), data[0] == 9);
         return 0;
     }
     static const QByteArray contentTypes[] = {

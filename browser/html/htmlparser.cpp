@@ -145,6 +145,7 @@ private:
                (c >= 0xFF01 && c <= 0xFF5E);
     }
     static bool isStandIn(char32_t c) { return c >= kFirstStandIn && c < kFirstStandIn + kStandIns; }
+    static bool holdsStandIn(std::string_view utf8);
     static bool mayReferToStandIn(const std::string &utf8);
 
     std::vector<std::string> m_runs;
@@ -193,10 +194,25 @@ bool TextRuns::mayReferToStandIn(const std::string &utf8)
     return false;
 }
 
+// Whether the text holds a private-use character of its own, which expand() would take for a stand-in.
+bool TextRuns::holdsStandIn(std::string_view utf8)
+{
+    // U+E000 to U+F8FF all begin with one of these two bytes in UTF-8.
+    for (std::size_t at = utf8.find_first_of("\xEE\xEF"); at != std::string_view::npos;
+         at = utf8.find_first_of("\xEE\xEF", at + 1)) {
+        if (isStandIn(threeByteCharacterAt(utf8, at)))
+            return true;
+    }
+    return false;
+}
+
 bool TextRuns::collapse(std::string &utf8)
 {
-    if (mayReferToStandIn(utf8))
+    // Decided before any run is recorded: expand() works whenever a run is known, and would otherwise put runs in
+    // place of the page's own private-use pairs.
+    if (holdsStandIn(utf8) || mayReferToStandIn(utf8))
         return false;
+    std::vector<std::string> runs;
     std::unordered_map<std::string_view, std::size_t> numbers; // views into utf8, which stays until the end
     std::string collapsed;
     std::size_t copiedUpTo = 0;
@@ -208,8 +224,6 @@ bool TextRuns::collapse(std::string &utf8)
             continue;
         }
         const char32_t first = threeByteCharacterAt(utf8, at);
-        if (isStandIn(first))
-            return false;
         if (!isRunCharacter(first)) {
             ++at;
             continue;
@@ -222,11 +236,11 @@ bool TextRuns::collapse(std::string &utf8)
         }
         if (characters >= kMinRunCharacters) {
             const std::string_view run(utf8.data() + at, end - at);
-            const auto [it, added] = numbers.try_emplace(run, m_runs.size());
+            const auto [it, added] = numbers.try_emplace(run, runs.size());
             if (added) {
-                if (m_runs.size() == std::size_t(kStandIns) * kStandIns)
+                if (runs.size() == std::size_t(kStandIns) * kStandIns)
                     return false;
-                m_runs.emplace_back(run);
+                runs.emplace_back(run);
             }
             collapsed.append(utf8, copiedUpTo, at - copiedUpTo);
             appendThreeByteCharacter(collapsed, kFirstStandIn + char32_t(it->second / kStandIns));
@@ -235,10 +249,11 @@ bool TextRuns::collapse(std::string &utf8)
         }
         at = end;
     }
-    if (m_runs.empty())
+    if (runs.empty())
         return false;
     collapsed.append(utf8, copiedUpTo);
     utf8 = std::move(collapsed);
+    m_runs = std::move(runs);
     return true;
 }
 

@@ -115,9 +115,10 @@ Decompressor::Status Decompressor::inflateInto(QByteArrayView input, QByteArray 
         int result = Z_OK;
         do {
             const qsizetype before = out.size();
-            // One byte of room past the cap, so that passing it shows.
+            // One byte of room past the cap, so that passing it shows; added only below the step, since a cap of
+            // the largest size would overflow.
             const qsizetype step = std::clamp<qsizetype>(qsizetype(z.avail_in) * 4, MinOutputStep, MaxOutputStep);
-            const qsizetype room = std::min(step, maxOutput - before + 1);
+            const qsizetype room = maxOutput - before < step ? maxOutput - before + 1 : step;
             out.resize(before + room);
             z.next_out = reinterpret_cast<Bytef *>(out.data() + before);
             z.avail_out = uInt(room);

@@ -159,6 +159,22 @@ TEST(DomTree, PagesThatBreakGumbosChecksFailTheParseOnly)
     }
 }
 
+// The page's parse gives the tree that a parse of its text as it is gives.
+void expectThePlainTree(const QString &page)
+{
+    SCOPED_TRACE(page.toStdString());
+    const auto collapsed = qh::browser::parseHtmlDocument(page.toUtf8(), "text/html; charset=utf-8", QUrl());
+    const auto plain = qh::browser::parseHtmlText(page, QUrl());
+    ASSERT_EQ(collapsed->elementCount(), plain->elementCount());
+    EXPECT_EQ(collapsed->title(), plain->title());
+    EXPECT_EQ(collapsed->outerHtmlAt(0), plain->outerHtmlAt(0));
+    for (int i = 0; i < plain->elementCount(); ++i) {
+        EXPECT_EQ(collapsed->tagNameAt(i), plain->tagNameAt(i));
+        EXPECT_EQ(collapsed->parentIndexAt(i), plain->parentIndexAt(i));
+        EXPECT_EQ(collapsed->innerTextAt(i), plain->innerTextAt(i));
+    }
+}
+
 // Runs of Chinese text are collapsed before Gumbo reads a page and put back as the tree is copied: the tree is the
 // one the plain parse builds, wherever the runs stand (text, attribute names and values, tag names, comments, raw
 // text, tables that move text, cloned formatting elements, foreign content), and on pages that must keep their text.
@@ -190,16 +206,53 @@ TEST(DomTree, CollapsedChineseRunsBuildThePlainTree)
     };
     for (QString page : pages) {
         page.replace(u"R"_s, run).replace(u"O"_s, other);
-        const auto collapsed = qh::browser::parseHtmlDocument(page.toUtf8(), "text/html; charset=utf-8", QUrl());
-        const auto plain = qh::browser::parseHtmlText(page, QUrl());
-        ASSERT_EQ(collapsed->elementCount(), plain->elementCount()) << page.toStdString();
-        EXPECT_EQ(collapsed->title(), plain->title()) << page.toStdString();
-        EXPECT_EQ(collapsed->outerHtmlAt(0), plain->outerHtmlAt(0)) << page.toStdString();
-        for (int i = 0; i < plain->elementCount(); ++i) {
-            EXPECT_EQ(collapsed->tagNameAt(i), plain->tagNameAt(i)) << page.toStdString();
-            EXPECT_EQ(collapsed->parentIndexAt(i), plain->parentIndexAt(i)) << page.toStdString();
-            EXPECT_EQ(collapsed->innerTextAt(i), plain->innerTextAt(i)) << page.toStdString();
-        }
+        expectThePlainTree(page);
+    }
+}
+
+// A page's own private-use characters keep their text next to runs that would be collapsed: pairs of them look
+// like stand-ins, so such a page is parsed with no run replaced, wherever the pair stands and whether it comes
+// before or after the runs.
+TEST(DomTree, PrivateUsePairsOfThePageKeepTheirText)
+{
+    // The page a fuzzer reduced: one run, then U+E000 twice.
+    const QByteArray reduced = QByteArray::fromHex("e4b8ade69687e6a087e9a298ee8080ee8080");
+    const auto document = qh::browser::parseHtmlDocument(reduced, "text/html; charset=utf-8", QUrl());
+    const int body = qh::test::indexOfTag(*document, u"BODY"_s);
+    ASSERT_GE(body, 0);
+    EXPECT_EQ(document->innerTextAt(body), u"中文标题\uE000\uE000"_s);
+    expectThePlainTree(QString::fromUtf8(reduced));
+
+    // A chapter whose anti-copy font draws some characters at U+E000, in UTF-8 and in GBK (whose user-defined
+    // area AAA1 decodes to U+E000).
+    const QString chapterText = u"中文标题\uE000\uE000字"_s;
+    const QByteArray gbkChapter = "<div id=c>" + QByteArray::fromHex("d6d0cec4b1eacce2aaa1aaa1d7d6") + "</div>";
+    for (const auto &[bytes, contentType] : {
+             std::pair{(u"<div id=c>"_s + chapterText + u"</div>"_s).toUtf8(), "text/html; charset=utf-8"_ba},
+             std::pair{gbkChapter, "text/html; charset=gbk"_ba},
+         }) {
+        SCOPED_TRACE(contentType.toStdString());
+        const auto chapter = qh::browser::parseHtmlDocument(bytes, contentType, QUrl());
+        const int content = qh::test::indexOfId(*chapter, u"c"_s);
+        ASSERT_GE(content, 0);
+        EXPECT_EQ(chapter->innerTextAt(content), chapterText);
+    }
+
+    // R is a run, P a private-use pair.
+    const QString pages[] = {
+        u"<p>R</p><p>P</p>"_s,
+        u"<p>P</p><p>R</p>"_s,
+        u"<p>R</p><div title=\"P\" data-P=x>y</div>"_s,
+        u"<div title=P>R</div>"_s,
+        u"<p>R</p><xP>y</xP><svg><xP/></svg>"_s,
+        u"<xP>R</xP>"_s,
+        u"<p>R</p><!--P--><script>var s = \"P\";</script><textarea>P</textarea>"_s,
+        u"<p>R&#xE000;&#xE000;</p><p>R&#57344;&#57344;</p>"_s,
+        u"<p>R</p><p title=\"&#xE000;&#xE000;\">x</p>"_s,
+    };
+    for (QString page : pages) {
+        page.replace(u"R"_s, u"第一章风起云涌"_s).replace(u"P"_s, u"\uE000\uE000"_s);
+        expectThePlainTree(page);
     }
 }
 

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 
@@ -675,6 +676,25 @@ TEST(Decompressor, RefusesBombsAndDamage)
         const Decompressor::Status fed = decompressor.feed(c.body, decoded, 1 << 20);
         EXPECT_TRUE(fed == Decompressor::Status::Corrupt || decompressor.finish() == Decompressor::Status::Corrupt)
             << c.name;
+    }
+}
+
+// The cap is a limit, not a size to reserve: one exactly the body's size or as large as a size can be (the caller
+// wanting none) decodes the body like any other.
+TEST(Decompressor, CapsUpToTheLargestSizeDecode)
+{
+    const QByteArray text = sampleText(50'000);
+    for (const int windowBits : {31, 15, -15}) {
+        const QByteArray body = compressed(text, windowBits);
+        for (const qsizetype cap :
+             {text.size(), std::numeric_limits<qsizetype>::max() - 1, std::numeric_limits<qsizetype>::max()}) {
+            SCOPED_TRACE(testing::Message() << "windowBits " << windowBits << ", cap " << cap);
+            Decompressor decompressor(windowBits == 31 ? Decompressor::Coding::Gzip : Decompressor::Coding::Deflate);
+            QByteArray out;
+            EXPECT_EQ(decompressor.feed(body, out, cap), Decompressor::Status::Ok);
+            EXPECT_EQ(decompressor.finish(), Decompressor::Status::Ok);
+            EXPECT_TRUE(out == text);
+        }
     }
 }
 
