@@ -127,7 +127,7 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
 
 void BookWriter::addPage(const QString &title, const QString &text, const QUrl &nextUrl)
 {
-    m_pending << title << text;
+    m_pending += formatBookText({title, text}, m_committed.encoding);
     ++m_pendingPages;
     m_pendingNextUrl = nextUrl;
 }
@@ -136,7 +136,7 @@ const BookCheckpoint &BookWriter::commit()
 {
     if (m_pendingPages == 0)
         return m_committed;
-    const QByteArray bytes = formatBookText(m_pending, m_committed.encoding);
+    const QByteArray &bytes = m_pending;
     BookCheckpoint next = m_committed;
     next.pages += m_pendingPages;
     next.bytes += bytes.size();

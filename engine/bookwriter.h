@@ -44,6 +44,8 @@ public:
     // A whole page; nextUrl is where the book goes on (empty after its last page).
     void addPage(const QString &title, const QString &text, const QUrl &nextUrl);
     bool hasPendingPages() const { return m_pendingPages > 0; }
+    // The bytes of the pages not yet on disk.
+    qsizetype pendingBytes() const { return m_pending.size(); }
 
     // Appends the pages taken since the last commit, flushes them and writes the checkpoint. On failure the file is
     // cut back to the last checkpoint, which stays in force, and qh::Error names the file and the cause.
@@ -59,7 +61,7 @@ private:
     const QString m_bookFile;
     const QString m_checkpointFile;
     BookCheckpoint m_committed;
-    QStringList m_pending;
+    QByteArray m_pending; // encoded as they come, so a batch costs its size in the file, not twice that in UTF-16
     int m_pendingPages = 0;
     QUrl m_pendingNextUrl;
 };

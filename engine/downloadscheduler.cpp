@@ -210,7 +210,9 @@ void DownloadScheduler::onPageCompleted(const QString &title, const QString &tex
     if (!nextUrl.isEmpty())
         m_books.setCurrentUrl(0, nextUrl);
     // Pages wait at most the checkpoint interval for their turn on disk, however slowly the next ones come.
-    if (m_clock.nowMs() - m_lastCommitMs >= m_config.checkpointMs)
+    // A fast grab does not gather more than a batch in memory before it writes.
+    constexpr qsizetype MaxPendingBytes = qsizetype(2) << 20;
+    if (m_clock.nowMs() - m_lastCommitMs >= m_config.checkpointMs || m_writer->pendingBytes() >= MaxPendingBytes)
         checkpoint();
     else if (!m_checkpointTimer.isActive())
         m_checkpointTimer.start(int(std::max<qint64>(0, m_config.checkpointMs - (m_clock.nowMs() - m_lastCommitMs))));
