@@ -1,11 +1,13 @@
 #include "app/demosite.h"
 #include "app/mainwindow.h"
+#include "app/translations.h"
 #include "browser/webengineenvironment.h"
 #include "common/datafolder.h"
 #include "common/error.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -64,6 +66,8 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(u"Quillhaul"_s);
     QGuiApplication::setApplicationDisplayName(u"Quillhaul"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHAUL_VERSION));
+    // The standard buttons and dialogs in the language of the program's own texts.
+    qh::app::installQtTranslation(app, QLocale::system().uiLanguages());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Downloads serialised web novels into text files."_s);
