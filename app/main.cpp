@@ -86,10 +86,17 @@ int main(int argc, char **argv)
         if (parser.isSet(demo))
             demoSite = std::make_unique<qh::app::DemoSite>();
         const qh::DataFolder folder = demoSite ? demoSite->folder() : qh::DataFolder::locate(parser.value(dataDir));
-        qh::app::TFrmMain window(folder);
-        app.setErrorOwner(&window);
-        window.show();
-        return app.exec();
+        qh::app::MainWindowOptions options = qh::app::defaultMainWindowOptions();
+        if (demoSite)
+            options.demoFolder = demoSite->path();
+        auto window = std::make_unique<qh::app::TFrmMain>(folder, options);
+        app.setErrorOwner(window.get());
+        window->show();
+        const int status = app.exec();
+        // The window goes first: it writes the list into the demo's folder when it closes, and the folder goes after.
+        window.reset();
+        demoSite.reset();
+        return status;
     } catch (const qh::Error &error) {
         // Nothing to show the program in: say why and end.
         QMessageBox box(QMessageBox::Critical, QString(), error.message(), QMessageBox::Ok);
