@@ -919,7 +919,7 @@ public:
         return std::nullopt;
     }
     void showAbout() override {}
-    void openUrl(const QUrl &) override {}
+    bool openUrl(const QUrl &) override { return true; }
 
     QStringList messages;
 };
