@@ -14,7 +14,7 @@ JOBS=${JOBS:-$(nproc)}
 # Debian 12 packages the build and the tests need.
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-webengine-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-webengine-dev qt6-translations-l10n
     libgumbo-dev zlib1g-dev libzip-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     fonts-noto-cjk

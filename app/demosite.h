@@ -28,6 +28,8 @@ public:
     DemoSite &operator=(const DemoSite &) = delete;
 
     const DataFolder &folder() const { return *m_folder; }
+    // The temporary folder that holds everything.
+    QString path() const { return m_dir.path(); }
     QString saveFolder() const;
     QString bookName() const;
     // The text the finished book must hold.

@@ -1,11 +1,13 @@
 #include "app/demosite.h"
 #include "app/mainwindow.h"
+#include "app/translations.h"
 #include "browser/webengineenvironment.h"
 #include "common/datafolder.h"
 #include "common/error.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -64,6 +66,8 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(u"Quillhaul"_s);
     QGuiApplication::setApplicationDisplayName(u"Quillhaul"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHAUL_VERSION));
+    // The standard buttons and dialogs in the language of the program's own texts.
+    qh::app::installQtTranslation(app, QLocale::system().uiLanguages());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Downloads serialised web novels into text files."_s);
@@ -82,10 +86,17 @@ int main(int argc, char **argv)
         if (parser.isSet(demo))
             demoSite = std::make_unique<qh::app::DemoSite>();
         const qh::DataFolder folder = demoSite ? demoSite->folder() : qh::DataFolder::locate(parser.value(dataDir));
-        qh::app::TFrmMain window(folder);
-        app.setErrorOwner(&window);
-        window.show();
-        return app.exec();
+        qh::app::MainWindowOptions options = qh::app::defaultMainWindowOptions();
+        if (demoSite)
+            options.demoFolder = demoSite->path();
+        auto window = std::make_unique<qh::app::TFrmMain>(folder, options);
+        app.setErrorOwner(window.get());
+        window->show();
+        const int status = app.exec();
+        // The window goes first: it writes the list into the demo's folder when it closes, and the folder goes after.
+        window.reset();
+        demoSite.reset();
+        return status;
     } catch (const qh::Error &error) {
         // Nothing to show the program in: say why and end.
         QMessageBox box(QMessageBox::Critical, QString(), error.message(), QMessageBox::Ok);

@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "app/statuslabel.h"
+
 #include "browser/html/staticbrowser.h"
 #include "core/queuefile.h"
 #ifdef QH_HAVE_WEBENGINE
@@ -178,12 +180,16 @@ std::optional<settings::AppSettings> WidgetDialogs::editSettings(const settings:
 void WidgetDialogs::showAbout()
 {
     dialogs::TFrmAbout dialog(m_owner);
+    dialog.setUrlOpener([this](const QUrl &url) {
+        if (!openUrl(url))
+            ShowMsg(openFailedMessage(u"网址"_s, url));
+    });
     dialog.exec();
 }
 
-void WidgetDialogs::openUrl(const QUrl &url)
+bool WidgetDialogs::openUrl(const QUrl &url)
 {
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
 }
 
 MainWindowOptions defaultMainWindowOptions()
@@ -191,6 +197,20 @@ MainWindowOptions defaultMainWindowOptions()
     MainWindowOptions options;
     options.oldFile = QCoreApplication::applicationFilePath() + u".old"_s;
     return options;
+}
+
+QString mainWindowTitle(const QString &demoFolder)
+{
+    const QString title = u"Quillhaul "_s + QStringLiteral(QUILLHAUL_VERSION);
+    if (demoFolder.isEmpty())
+        return title;
+    return title + u" - 演示（数据在 %1，程序结束时删除）"_s.arg(QDir::toNativeSeparators(demoFolder));
+}
+
+QString openFailedMessage(const QString &what, const QUrl &url)
+{
+    const QString where = url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString();
+    return u"没有找到能打开%1的程序，请手动打开：\n%2"_s.arg(what, where);
 }
 
 QMessageBox *ApplicationEvents1Exception(QWidget *owner, const QString &message)
@@ -287,7 +307,7 @@ TFrmMain::~TFrmMain()
 void TFrmMain::buildControls()
 {
     setObjectName(u"FrmMain"_s);
-    setWindowTitle(u"Quillhaul3.0(200902)"_s);
+    setWindowTitle(mainWindowTitle(m_options.demoFolder));
     dialogs::applyWindowLook(this);
     setFixedSize(745, 425);
 
@@ -298,14 +318,15 @@ void TFrmMain::buildControls()
     statusBar->setObjectName(u"StatusBar1"_s);
     statusBar->setSizeGripEnabled(false);
     statusBar->setGeometry(0, 425 - 19, 745, 19);
-    m_statusBook = new QLabel(statusBar);
+    // Each panel as wide as its text; the book's gives way, cut in the middle, when the line is longer than the bar.
+    m_statusBook = new StatusLabel(statusBar);
     m_statusBook->setObjectName(u"StatusBook"_s);
-    m_statusBook->setFixedWidth(150);
-    m_statusPages = new QLabel(statusBar);
+    m_statusPages = new StatusLabel(statusBar);
     m_statusPages->setObjectName(u"StatusPages"_s);
-    m_statusPages->setFixedWidth(50);
-    m_statusSpeed = new QLabel(statusBar);
+    m_statusPages->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    m_statusSpeed = new StatusLabel(statusBar);
     m_statusSpeed->setObjectName(u"StatusSpeed"_s);
+    m_statusSpeed->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     statusBar->addWidget(m_statusBook);
     statusBar->addWidget(m_statusPages);
     statusBar->addWidget(m_statusSpeed, 1);
@@ -444,8 +465,17 @@ void TFrmMain::connectEngine()
     connect(scheduler, &engine::DownloadScheduler::activityChanged, this,
             [this](bool busy) { m_activity->setPixmap(QPixmap(busy ? BusyPicture : RestPicture)); });
     connect(scheduler, &engine::DownloadScheduler::previewChanged, this, [this](const QString &text) {
+        // Only a book being grabbed has its text previewed, and it is the head row.
+        m_previewBook.reset();
+        if (!text.isEmpty() && !m_session->queue().isEmpty())
+            m_previewBook = m_session->queue().idAt(0);
         m_MemoPreview->setPlainText(text);
         refreshPageView();
+    });
+    connect(&m_session->queue(), &core::BookQueue::aboutToRemove, this, &TFrmMain::onRowAboutToGo);
+    connect(&grabBrowser(), &browser::Browser::loadFinished, this, [this](bool ok) {
+        if (ok)
+            m_pageViewCleared = false;
     });
     connect(scheduler, &engine::DownloadScheduler::progress, this,
             [this](const QString &bookName, int pagesDone, const QUrl &, double pagesPerSecond) {
@@ -454,12 +484,12 @@ void TFrmMain::connectEngine()
     connect(scheduler, &engine::DownloadScheduler::bookEnded, this,
             [this](engine::GrabEnd end, const QString &bookName) {
                 // A finished book says so until the next one starts: on a fast site it may be done before anyone looks.
-                m_statusSpeed->clear();
+                m_statusSpeed->clearStatusText();
                 if (end == engine::GrabEnd::Complete) {
-                    m_statusBook->setText(u"《%1》下载完成"_s.arg(bookName));
+                    m_statusBook->setStatusText(u"《%1》下载完成"_s.arg(bookName));
                 } else {
-                    m_statusBook->clear();
-                    m_statusPages->clear();
+                    m_statusBook->clearStatusText();
+                    m_statusPages->clearStatusText();
                 }
                 // A close that waited for the grab to write its book goes on now.
                 if (m_closeAfterGrab)
@@ -584,15 +614,25 @@ void TFrmMain::hidePageView()
 
 void TFrmMain::refreshPageView()
 {
-    const auto document = grabBrowser().GetHtmlDocument();
+    const auto document = m_pageViewCleared ? nullptr : grabBrowser().GetHtmlDocument();
     m_pageView->setPlainText(document ? pageText(*document) : QString());
+}
+
+void TFrmMain::onRowAboutToGo(int row)
+{
+    if (!m_previewBook || m_session->queue().idAt(row) != *m_previewBook)
+        return;
+    m_previewBook.reset();
+    m_pageViewCleared = true;
+    m_MemoPreview->clear();
+    m_pageView->clear();
 }
 
 void TFrmMain::onProgress(const QString &bookName, int pagesDone, double pagesPerSecond)
 {
-    m_statusBook->setText(bookName);
-    m_statusPages->setText(u"%1 页"_s.arg(pagesDone));
-    m_statusSpeed->setText(u"%1 页/秒"_s.arg(pagesPerSecond, 0, 'f', 2));
+    m_statusBook->setStatusText(bookName);
+    m_statusPages->setStatusText(u"%1 页"_s.arg(pagesDone));
+    m_statusSpeed->setStatusText(u"%1 页/秒"_s.arg(pagesPerSecond, 0, 'f', 2));
 }
 
 core::BookListPaths TFrmMain::bookListPaths() const
@@ -679,7 +719,7 @@ void TFrmMain::BtnConfigClick()
 void TFrmMain::MenuItem1Click()
 {
     const QString help = m_options.helpFile.isEmpty() ? defaultHelpFile() : m_options.helpFile;
-    m_dialogs->openUrl(QUrl::fromLocalFile(help));
+    openOrSay(u"帮助文档"_s, QUrl::fromLocalFile(help));
 }
 
 void TFrmMain::MenuItem3Click()
@@ -715,12 +755,18 @@ void TFrmMain::BtnDownClick()
 
 void TFrmMain::BtnBrowseClick()
 {
-    m_dialogs->openUrl(QUrl::fromLocalFile(QDir::fromNativeSeparators(m_session->settings().SavePath)));
+    openOrSay(u"文件夹"_s, QUrl::fromLocalFile(QDir::fromNativeSeparators(m_session->settings().SavePath)));
 }
 
 void TFrmMain::Image2Click()
 {
-    m_dialogs->openUrl(QUrl(dialogs::ProjectAddress));
+    openOrSay(u"网址"_s, QUrl(dialogs::ProjectAddress));
+}
+
+void TFrmMain::openOrSay(const QString &what, const QUrl &url)
+{
+    if (!m_dialogs->openUrl(url))
+        m_dialogs->ShowMsg(openFailedMessage(what, url));
 }
 
 // EngineHost

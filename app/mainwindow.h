@@ -38,6 +38,8 @@ class TFrmWait;
 
 namespace qh::app {
 
+class StatusLabel;
+
 // The dialogs and desktop services of the main window, behind one interface so that tests script the answers.
 // Notices and errors are shown without blocking.
 class WindowDialogs : public AddBookUi, public TemplateCommandsUi, public WizardDialogs
@@ -52,8 +54,8 @@ public:
     virtual std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
                                                               const QString &iniPath) = 0;
     virtual void showAbout() = 0;
-    // A file, folder or address, opened with the desktop's program for it.
-    virtual void openUrl(const QUrl &url) = 0;
+    // A file, folder or address, opened with the desktop's program for it; false when there is none or it failed.
+    virtual bool openUrl(const QUrl &url) = 0;
 };
 
 // The real dialogs, owned by the window they belong to.
@@ -72,7 +74,7 @@ public:
     std::optional<settings::AppSettings> editSettings(const settings::AppSettings &current,
                                                       const QString &iniPath) override;
     void showAbout() override;
-    void openUrl(const QUrl &url) override;
+    bool openUrl(const QUrl &url) override;
 
 private:
     QWidget *m_owner;
@@ -89,9 +91,18 @@ struct MainWindowOptions
     engine::SchedulerConfig engine;
     // The wait dialog's tick.
     std::chrono::milliseconds waitInterval{1000};
-    // The help document. Empty: "help.html" next to the executable, else the one in the sources.
+    // The help document. Empty: "help.html" next to the executable, else the one in the build.
     QString helpFile;
+    // "--demo": the temporary folder its data lives in, named in the title so the user can find it. Empty: none.
+    QString demoFolder;
 };
+
+// The window's title: the program, its version and, for the demo, where its data is.
+QString mainWindowTitle(const QString &demoFolder = QString());
+
+// The notice when the desktop has no program for what (a document, a folder, an address): names it, so the user
+// can open it by hand.
+QString openFailedMessage(const QString &what, const QUrl &url);
 
 // The options of the installed program.
 MainWindowOptions defaultMainWindowOptions();
@@ -191,6 +202,9 @@ private:
     bool FormCloseQuery();
     void onProgress(const QString &bookName, int pagesDone, double pagesPerSecond);
     void refreshPageView();
+    // The book whose text the preview shows has left the list: the preview and the page view show nothing of it.
+    void onRowAboutToGo(int row);
+    void openOrSay(const QString &what, const QUrl &url);
     core::BookListPaths bookListPaths() const;
     QList<int> selectedRows() const;
     void selectRow(int row);
@@ -215,9 +229,9 @@ private:
     QPlainTextEdit *m_MemoPreview = nullptr;
     QTableView *m_LVDownList = nullptr;
     QTextEdit *m_pageView = nullptr; // EWB1 brought to the front
-    QLabel *m_statusBook = nullptr;
-    QLabel *m_statusPages = nullptr;
-    QLabel *m_statusSpeed = nullptr;
+    StatusLabel *m_statusBook = nullptr;
+    StatusLabel *m_statusPages = nullptr;
+    StatusLabel *m_statusSpeed = nullptr;
     dialogs::TFrmWait *m_wait = nullptr;
     TFrmTemplate *m_wizard = nullptr;
 
@@ -226,6 +240,9 @@ private:
     std::unique_ptr<core::QueueCommands> m_listCommands;
     std::unique_ptr<TemplateCommands> m_templateCommands;
 
+    // The book the preview shows, and whether the page view has been emptied since the grab browser's last page.
+    std::optional<core::BookQueue::BookId> m_previewBook;
+    bool m_pageViewCleared = false;
     bool m_shown = false;
     bool m_closeAfterGrab = false;
 };

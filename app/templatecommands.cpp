@@ -18,9 +18,9 @@ TemplateCommands::TemplateCommands(templates::TemplateStore &store, templates::T
     : m_store(store), m_chooser(chooser), m_scheduler(scheduler), m_ui(ui), m_templateFile(std::move(templateFile))
 {}
 
-bool TemplateCommands::refuseWhileRunning()
+bool TemplateCommands::refuseWhileGrabbing()
 {
-    if (!m_scheduler.isRunning())
+    if (!m_scheduler.isGrabbing())
         return false;
     m_ui.ShowMsg(StopFirstMessage);
     return true;
@@ -28,7 +28,7 @@ bool TemplateCommands::refuseWhileRunning()
 
 void TemplateCommands::N24Click()
 {
-    if (refuseWhileRunning())
+    if (refuseWhileGrabbing())
         return;
     const QString chosen = m_chooser.currentText();
     if (!m_runWizard) {
@@ -64,10 +64,13 @@ void TemplateCommands::reloadStore(const QString &chosen)
 
 void TemplateCommands::N25Click()
 {
-    if (refuseWhileRunning())
+    if (refuseWhileGrabbing())
         return;
     const QString path = m_ui.getOpenFileName(TemplateFileFilter);
     if (path.isEmpty())
+        return;
+    // The file dialog ran the event loop, and a tick may have started a book meanwhile.
+    if (refuseWhileGrabbing())
         return;
     // One read serves the check and the copy, so what is copied is what was checked.
     const QByteArray bytes = text::readFile(path, templates::MaxTemplateFileBytes);
@@ -80,7 +83,7 @@ void TemplateCommands::N25Click()
 
 void TemplateCommands::N26Click()
 {
-    if (refuseWhileRunning())
+    if (refuseWhileGrabbing())
         return;
     if (!QFileInfo(m_templateFile).isFile()) {
         m_ui.ShowMsg(NothingToExportMessage);

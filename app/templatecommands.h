@@ -34,8 +34,10 @@ inline const QString WizardMissingMessage =
 inline const QString NothingToExportMessage = QStringLiteral("还没有模板文件 system.tpe，没有可导出的模板。");
 
 // The commands of the "模板" menu on the main window's store, chooser and template file ("system.tpe"). All three
-// refuse to run while the scheduler runs, so the store the engine reads never changes under a book. The objects
-// given must outlive this one.
+// refuse to run while a book is being grabbed, so the store never changes while the engine picks a book's
+// template; an idle running timer does not hold them up. A book that starts while the wizard is open took a copy
+// of its template, so the store reloaded when the wizard closes cannot change it. The objects given must outlive
+// this one.
 class TemplateCommands
 {
 public:
@@ -66,7 +68,7 @@ public:
     void reloadStore();
 
 private:
-    bool refuseWhileRunning();
+    bool refuseWhileGrabbing();
     void reloadStore(const QString &chosen);
 
     templates::TemplateStore &m_store;

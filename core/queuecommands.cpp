@@ -24,9 +24,9 @@ QueueCommands::QueueCommands(BookQueue &queue, const SchedulerState &scheduler, 
     : m_queue(queue), m_scheduler(scheduler), m_messages(messages)
 {}
 
-bool QueueCommands::refuseWhileRunning()
+bool QueueCommands::refuseWhileGrabbing()
 {
-    if (!m_scheduler.isRunning())
+    if (!m_scheduler.isGrabbing())
         return false;
     m_messages.ShowMsg(StopFirstMessage);
     return true;
@@ -34,7 +34,7 @@ bool QueueCommands::refuseWhileRunning()
 
 void QueueCommands::DeleteSelectedBooks(const QList<BookQueue::BookId> &selected, const BookListPaths &paths)
 {
-    if (refuseWhileRunning())
+    if (refuseWhileGrabbing())
         return;
     // The row that moves up into the place of a removed one is examined next.
     for (int row = 0; row < m_queue.size();) {
@@ -66,7 +66,7 @@ std::optional<int> QueueCommands::MoveBookDown(const QList<int> &selectedRows)
 
 std::optional<int> QueueCommands::moveBook(const QList<int> &selectedRows, int offset)
 {
-    if (refuseWhileRunning())
+    if (refuseWhileGrabbing())
         return std::nullopt;
     if (selectedRows.size() >= 2) {
         m_messages.ShowMsg(u"不能同时移动多本书"_s);

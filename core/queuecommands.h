@@ -10,12 +10,13 @@
 
 namespace qh::core {
 
-// Whether the engine holds the queue and the templates: while it does, the commands that change them refuse.
+// Whether the engine holds the queue and the templates: while a book is being grabbed or winds down after a stop,
+// the commands that change them refuse. A running timer with nothing to grab holds nothing.
 class SchedulerState
 {
 public:
     virtual ~SchedulerState() = default;
-    virtual bool isRunning() const = 0;
+    virtual bool isGrabbing() const = 0;
 };
 
 // Where a book's files lie. Paths use "/" or the platform's separators.
@@ -28,8 +29,8 @@ struct BookListPaths
 
 inline const QString StopFirstMessage = QStringLiteral("请停止抓书后，再进行本操作。");
 
-// The delete and move commands of the list's toolbar, on the rows the user selected. They refuse to run while the
-// scheduler runs and never touch a row that is being downloaded. The objects given must outlive this one.
+// The delete and move commands of the list's toolbar, on the rows the user selected. They refuse to run while a
+// book is being grabbed and never touch a row that is being downloaded. The objects given must outlive this one.
 class QueueCommands
 {
 public:
@@ -47,7 +48,7 @@ public:
 
 private:
     std::optional<int> moveBook(const QList<int> &selectedRows, int offset);
-    bool refuseWhileRunning();
+    bool refuseWhileGrabbing();
 
     BookQueue &m_queue;
     const SchedulerState &m_scheduler;

@@ -82,9 +82,9 @@ public:
     void requestStop(StopPicture picture = StopPicture::RestPicture);
 
     // The timer (TimerBegin) is enabled.
-    bool isRunning() const override { return m_timer.isActive(); }
-    // A book is being grabbed (its grab has not ended yet).
-    bool isGrabbing() const { return m_grab != nullptr; }
+    bool isRunning() const { return m_timer.isActive(); }
+    // A book is being grabbed or winds down after a stop (its grab has not ended yet): the list commands wait.
+    bool isGrabbing() const override { return m_grab != nullptr; }
     const StopFlag &stopFlag() const { return m_stopFlag; }
 
     // One tick, as the timer runs it; public for a program's first tick and for tests.

@@ -158,7 +158,7 @@ void HttpConnection::onError(QAbstractSocket::SocketError error)
     }
     m_busy = false;
     m_reusable = false;
-    emitFailed(kindOf(error), m_socket->errorString());
+    emitFailed(kindOf(error), socketErrorText(error, m_socket->errorString()));
 }
 
 void HttpConnection::endExchange(bool leftover)
@@ -180,6 +180,46 @@ void HttpConnection::emitFailed(LoadError::Kind kind, const QString &cause)
 {
     const EmittingScope scope(m_emitting);
     Q_EMIT failed(kind, cause);
+}
+
+QString socketErrorText(QAbstractSocket::SocketError error, const QString &systemText)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return u"连接被拒绝"_s;
+    case QAbstractSocket::RemoteHostClosedError:
+        return u"服务器关闭了连接"_s;
+    case QAbstractSocket::HostNotFoundError:
+        return u"找不到服务器"_s;
+    case QAbstractSocket::SocketAccessError:
+        return u"没有访问网络的权限"_s;
+    case QAbstractSocket::SocketResourceError:
+        return u"系统资源不足"_s;
+    case QAbstractSocket::SocketTimeoutError:
+        return u"连接超时"_s;
+    case QAbstractSocket::NetworkError:
+        return u"网络不通"_s;
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+        return u"代理服务器要求身份验证"_s;
+    case QAbstractSocket::ProxyConnectionRefusedError:
+        return u"代理服务器拒绝连接"_s;
+    case QAbstractSocket::ProxyConnectionClosedError:
+        return u"代理服务器关闭了连接"_s;
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+        return u"连接代理服务器超时"_s;
+    case QAbstractSocket::ProxyNotFoundError:
+        return u"找不到代理服务器"_s;
+    case QAbstractSocket::ProxyProtocolError:
+        return u"代理服务器的回应无法识别"_s;
+    case QAbstractSocket::SslHandshakeFailedError:
+        return u"证书错误或安全握手失败"_s;
+    case QAbstractSocket::SslInternalError:
+        return u"安全连接模块出错"_s;
+    case QAbstractSocket::SslInvalidUserDataError:
+        return u"安全连接的设置无效"_s;
+    default:
+        return systemText.isEmpty() ? u"未知的网络错误"_s : systemText;
+    }
 }
 
 void RetireConnection::operator()(HttpConnection *connection) const

@@ -93,4 +93,7 @@ struct RetireConnection
 
 using ConnectionPtr = std::unique_ptr<HttpConnection, RetireConnection>;
 
+// Why a socket failed, in the reader's words. Errors without words of ours keep the system's text.
+QString socketErrorText(QAbstractSocket::SocketError error, const QString &systemText);
+
 } // namespace qh::browser

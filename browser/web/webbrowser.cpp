@@ -37,19 +37,53 @@ LoadError errorOf(const QWebEngineLoadingInfo &info)
         return loadError(LoadError::Kind::HttpStatus, url, u"服务器回答 HTTP %1"_s.arg(info.errorCode()),
                          info.errorCode());
     case QWebEngineLoadingInfo::CertificateErrorDomain:
-        return loadError(LoadError::Kind::Tls, url, info.errorString());
+        return loadError(LoadError::Kind::Tls, url, u"证书错误"_s);
     case QWebEngineLoadingInfo::ConnectionErrorDomain:
         // Chromium's net error -7 is its own time-out.
         if (info.errorCode() == -7)
-            return loadError(LoadError::Kind::Timeout, url, info.errorString());
-        return loadError(LoadError::Kind::Network, url, info.errorString());
+            return loadError(LoadError::Kind::Timeout, url, chromiumErrorText(info.errorCode(), info.errorString()));
+        return loadError(LoadError::Kind::Network, url, chromiumErrorText(info.errorCode(), info.errorString()));
     default:
-        return loadError(LoadError::Kind::Network, url,
-                         info.errorString().isEmpty() ? u"网页加载失败"_s : info.errorString());
+        return loadError(LoadError::Kind::Network, url, chromiumErrorText(0, info.errorString()));
     }
 }
 
 } // namespace
+
+QString chromiumErrorText(int netError, const QString &chromiumText)
+{
+    // Chromium's net error codes (net/base/net_error_list.h), the ones a reader meets.
+    switch (netError) {
+    case -3:
+        return u"加载被中止"_s;
+    case -7:
+    case -118:
+        return u"连接超时"_s;
+    case -21:
+        return u"网络已切换"_s;
+    case -100:
+        return u"服务器关闭了连接"_s;
+    case -101:
+        return u"连接被重置"_s;
+    case -102:
+        return u"连接被拒绝"_s;
+    case -104:
+        return u"连接失败"_s;
+    case -105:
+    case -137:
+        return u"找不到服务器"_s;
+    case -106:
+        return u"网络未连接"_s;
+    case -109:
+        return u"无法到达该地址"_s;
+    case -130:
+        return u"无法连接代理服务器"_s;
+    case -324:
+        return u"服务器没有回应任何内容"_s;
+    default:
+        return chromiumText.isEmpty() ? u"网页加载失败"_s : u"网页加载失败（%1）"_s.arg(chromiumText);
+    }
+}
 
 class WebBrowser::Private
 {

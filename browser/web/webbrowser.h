@@ -57,6 +57,10 @@ private:
     friend class Private;
 };
 
+// Why Chromium could not load a page (its net error code), in the reader's words; codes without words of ours keep
+// Chromium's text.
+QString chromiumErrorText(int netError, const QString &chromiumText);
+
 // A web browser as the grab wants it: no images (it reads text only).
 WebBrowser *createWebGrabBrowser(QObject *parent);
 

@@ -2,6 +2,7 @@
 #include "browser/html/nextpageguess.h"
 #include "browser/html/staticbrowser.h"
 #include "browser/net/decompressor.h"
+#include "browser/net/httpconnection.h"
 #include "browser/net/httpresponseparser.h"
 #include "browser/net/pagefetcher.h"
 
@@ -247,7 +248,7 @@ TEST_F(PageFetcherTest, SilentServerTimesOut)
     EXPECT_TRUE(result.error.message.contains(u"超时"_s)) << result.error.message.toStdString();
 }
 
-// A closed port is a network failure naming the address and Qt's reason.
+// A closed port is a network failure naming the address and the reason in Chinese.
 TEST_F(PageFetcherTest, ConnectionRefusedFails)
 {
     QTcpServer probe;
@@ -259,7 +260,32 @@ TEST_F(PageFetcherTest, ConnectionRefusedFails)
     EXPECT_EQ(result.error.kind, Kind::Network);
     EXPECT_TRUE(result.error.message.startsWith(u"无法打开“"_s + url.toString() + u"”："_s))
         << result.error.message.toStdString();
-    EXPECT_TRUE(result.error.message.contains(u"refused"_s, Qt::CaseInsensitive)) << result.error.message.toStdString();
+    EXPECT_TRUE(result.error.message.contains(u"连接被拒绝"_s)) << result.error.message.toStdString();
+}
+
+// Every cause a socket reports reads in Chinese; one without words of ours keeps the system's text.
+TEST(SocketErrorText, SaysTheCauseInChinese)
+{
+    using S = QAbstractSocket;
+    const struct
+    {
+        S::SocketError error;
+        const char16_t *text;
+    } cases[] = {
+        {S::ConnectionRefusedError, u"连接被拒绝"},
+        {S::HostNotFoundError, u"找不到服务器"},
+        {S::SocketTimeoutError, u"连接超时"},
+        {S::RemoteHostClosedError, u"服务器关闭了连接"},
+        {S::NetworkError, u"网络不通"},
+        {S::ProxyConnectionRefusedError, u"代理服务器拒绝连接"},
+        {S::ProxyNotFoundError, u"找不到代理服务器"},
+        {S::ProxyAuthenticationRequiredError, u"代理服务器要求身份验证"},
+        {S::SslHandshakeFailedError, u"证书错误或安全握手失败"},
+        {S::UnknownSocketError, u"Something odd"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(qh::browser::socketErrorText(c.error, u"Something odd"_s), QString::fromUtf16(c.text)) << c.error;
+    EXPECT_EQ(qh::browser::socketErrorText(S::UnknownSocketError, QString()), u"未知的网络错误"_s);
 }
 
 // Answers past the size cap are refused, whether the length is declared, unknown (chunked) or only reached after

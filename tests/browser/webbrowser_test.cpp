@@ -154,12 +154,13 @@ TEST_F(WebBrowserTest, FailedLoadsGiveNoDocumentAndSayWhy)
         QUrl url;
         LoadError::Kind kind;
         int httpStatus;
+        QString says; // the cause, in Chinese
     };
     const Case cases[] = {
-        {server->url(u"/missing"_s), LoadError::Kind::HttpStatus, 404},
-        {refused, LoadError::Kind::Network, 0},
-        {server->url(u"/picture"_s), LoadError::Kind::NotHtml, 0},
-        {server->url(u"/book.zip"_s), LoadError::Kind::Network, 0},
+        {server->url(u"/missing"_s), LoadError::Kind::HttpStatus, 404, u"HTTP 404"_s},
+        {refused, LoadError::Kind::Network, 0, u"连接被拒绝"_s},
+        {server->url(u"/picture"_s), LoadError::Kind::NotHtml, 0, u"不是网页"_s},
+        {server->url(u"/book.zip"_s), LoadError::Kind::Network, 0, u"加载"_s},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
@@ -169,10 +170,29 @@ TEST_F(WebBrowserTest, FailedLoadsGiveNoDocumentAndSayWhy)
         EXPECT_EQ(browser->lastError().httpStatus, c.httpStatus);
         EXPECT_TRUE(browser->lastError().message.contains(c.url.toDisplayString()))
             << browser->lastError().message.toStdString();
+        EXPECT_TRUE(browser->lastError().message.contains(c.says)) << browser->lastError().message.toStdString();
     }
     // A good page afterwards loads as usual.
     server->setPage(u"/fine"_s, "<p>fine</p>");
     EXPECT_TRUE(load(u"/fine"_s));
+}
+
+// Chromium's causes a reader meets read in Chinese; others keep Chromium's text.
+TEST(ChromiumErrorText, SaysTheCauseInChinese)
+{
+    const struct
+    {
+        int netError;
+        const char16_t *text;
+    } cases[] = {
+        {-102, u"连接被拒绝"}, {-105, u"找不到服务器"},       {-137, u"找不到服务器"},
+        {-7, u"连接超时"},     {-118, u"连接超时"},           {-101, u"连接被重置"},
+        {-106, u"网络未连接"}, {-130, u"无法连接代理服务器"}, {-999, u"网页加载失败（net::ERR_ODD）"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(qh::browser::chromiumErrorText(c.netError, u"net::ERR_ODD"_s), QString::fromUtf16(c.text))
+            << c.netError;
+    EXPECT_EQ(qh::browser::chromiumErrorText(-999, QString()), u"网页加载失败"_s);
 }
 
 TEST_F(WebBrowserTest, AHangingLoadTimesOutAndAStopEndsALoadAtOnce)

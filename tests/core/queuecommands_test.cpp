@@ -22,8 +22,8 @@ namespace {
 class FakeScheduler final : public SchedulerState
 {
 public:
-    bool isRunning() const override { return running; }
-    bool running = false;
+    bool isGrabbing() const override { return grabbing; }
+    bool grabbing = false;
 };
 
 const QString StopFirst = u"请停止抓书后，再进行本操作。"_s;
@@ -95,10 +95,10 @@ protected:
 
 } // namespace
 
-// While the scheduler runs, every command only says so: no row moves or goes, no file is touched.
-TEST_F(QueueCommandsTest, RefuseWhileTheSchedulerRuns)
+// While a book is being grabbed, every command only says so: no row moves or goes, no file is touched.
+TEST_F(QueueCommandsTest, RefuseWhileABookIsGrabbed)
 {
-    m_scheduler.running = true;
+    m_scheduler.grabbing = true;
     select({1});
     deleteSelected();
     EXPECT_FALSE(m_commands.MoveBookUp({1}));

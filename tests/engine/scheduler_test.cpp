@@ -227,6 +227,32 @@ TEST_F(SchedulerTest, StopDuringALoadThenResume)
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
 }
 
+// The list and template commands wait only while a book is grabbed: a running timer with nothing to start is not
+// grabbing. A store replaced under a running book (the wizard closing) does not change that book, which took its
+// template when it started.
+TEST_F(SchedulerTest, GrabbingSpansTheBookNotTheTimer)
+{
+    scheduler().start();
+    QTest::qWait(4 * config.tickMs);
+    EXPECT_TRUE(scheduler().isRunning());
+    EXPECT_FALSE(scheduler().isGrabbing());
+
+    HttpResponse slow = HttpResponse::page(book.chapterPage(3), "text/html");
+    slow.delayMs = 300;
+    server.setResponse(book.chapterPath(3), slow);
+    queue(u"样例"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !books.isEmpty() && books.head().PagesDone == 2; }, 10'000));
+    EXPECT_TRUE(scheduler().isGrabbing());
+    store = templates::TemplateStore();
+    templates::fillTemplateChooser(chooser, store);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10'000));
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+    EXPECT_FALSE(scheduler().isGrabbing());
+    EXPECT_TRUE(scheduler().isRunning());
+}
+
 // A stop once a page's text is found (its next link not yet searched) takes nothing of that page: the book resumes
 // at it and holds every chapter once.
 TEST_F(SchedulerTest, StopBeforeTheNextLinkIsKnown)

@@ -1,5 +1,6 @@
 #include "app/demosite.h"
 #include "app/mainwindow.h"
+#include "app/statuslabel.h"
 
 #include "browser/html/staticbrowser.h"
 #include "common/textfile.h"
@@ -7,6 +8,7 @@
 #include "core/booknaming.h"
 #include "core/queuefile.h"
 #include "core/safefilename.h"
+#include "dialogs/aboutdialog.h"
 #include "dialogs/settingsdialog.h"
 #include "settings/appsettings.h"
 #include "templates/sitehead.h"
@@ -22,6 +24,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -76,7 +79,11 @@ public:
         return settingsAnswer;
     }
     void showAbout() override { ++aboutShown; }
-    void openUrl(const QUrl &url) override { opened << url; }
+    bool openUrl(const QUrl &url) override
+    {
+        opened << url;
+        return canOpen;
+    }
 
     std::deque<QString> answers;
     QString openAnswer;
@@ -85,6 +92,7 @@ public:
     QStringList inputs, messages, errors, questions;
     QList<settings::AppSettings> settingsShown;
     QList<QUrl> opened;
+    bool canOpen = true; // whether the desktop has a program for what is opened
     int aboutShown = 0;
 };
 
@@ -217,7 +225,7 @@ TEST_F(MainWindowTest, FirstStartUsesTheDefaults)
     EXPECT_TRUE(w.scheduler().isRunning());
     EXPECT_EQ(w.chooser().count(), 1);
     EXPECT_EQ(w.chooser().currentText(), u"自动"_s);
-    EXPECT_EQ(w.windowTitle(), u"Quillhaul3.0(200902)"_s);
+    EXPECT_EQ(w.windowTitle(), u"Quillhaul "_s + QStringLiteral(QUILLHAUL_VERSION));
     EXPECT_EQ(w.size(), QSize(745, 425));
     EXPECT_TRUE(dialogs->errors.isEmpty());
 }
@@ -419,11 +427,17 @@ TEST_F(MainWindowTest, LogOffOnlyStops)
     EXPECT_FALSE(QFile::exists(listFile()));
 }
 
-// Delete and move act on the list view's selection, and refuse while the scheduler runs.
+// Delete and move act on the list view's selection, and refuse while a book is being grabbed.
 TEST_F(MainWindowTest, DeleteAndMoveFollowTheSelectionAndTheGuard)
 {
     writeSettings();
-    writeList({{u"甲"_s, 0, core::BookStatus::Queued, chapterUrl(1)},
+    writeTemplate();
+    server.setResponse(u"/hangs"_s, [] {
+        HttpResponse response = HttpResponse::page("<title>x</title>");
+        response.delayMs = HttpResponse::Never;
+        return response;
+    }());
+    writeList({{u"甲"_s, 0, core::BookStatus::Queued, server.url(u"/hangs"_s).toString()},
                {u"乙"_s, 0, core::BookStatus::Queued, chapterUrl(2)},
                {u"丙"_s, 0, core::BookStatus::Queued, chapterUrl(3)}});
     TFrmMain &w = open();
@@ -434,14 +448,15 @@ TEST_F(MainWindowTest, DeleteAndMoveFollowTheSelectionAndTheGuard)
     w.BtnDownClick();
     EXPECT_EQ(names(), (QStringList{u"甲"_s, u"乙"_s, u"丙"_s}));
 
-    // The commands run before the scheduler's first tick, so it is still running when they check.
-    w.scheduler().start();
-    selectRows({0});
+    w.BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.scheduler().isGrabbing(); }, 5000));
+    selectRows({2});
     w.BtnDeleteClick();
-    w.BtnDownClick();
+    w.BtnUpClick();
     EXPECT_EQ(names(), (QStringList{u"甲"_s, u"乙"_s, u"丙"_s}));
     EXPECT_EQ(dialogs->messages, (QStringList{app::StopFirstMessage, app::StopFirstMessage}));
     w.BtnStopClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.scheduler().isGrabbing(); }, 5000));
 
     selectRows({0, 2});
     w.BtnDeleteClick();
@@ -449,6 +464,39 @@ TEST_F(MainWindowTest, DeleteAndMoveFollowTheSelectionAndTheGuard)
     core::BookQueue saved;
     core::LoadBookList(saved, listFile());
     EXPECT_EQ(saved.size(), 1);
+}
+
+// A running timer with nothing to grab holds nothing: on a first start (automatic download on) with an empty list
+// the template import runs, a book queued then still starts by itself at the next tick, and once it is done the
+// list commands run again, all without a stop.
+TEST_F(MainWindowTest, IdleRunningTimerLeavesTheCommandsFree)
+{
+    writeTemplate();
+    const QString importFile = root.filePath(u"import.tpe"_s);
+    ASSERT_TRUE(QFile::rename(templateFile(), importFile));
+    TFrmMain &w = open();
+    ASSERT_TRUE(w.scheduler().isRunning());
+    QTest::qWait(20); // a few idle ticks
+
+    dialogs->openAnswer = importFile;
+    w.N25Click();
+    EXPECT_EQ(bytesOf(templateFile()), bytesOf(importFile));
+    EXPECT_EQ(w.chooser().count(), 2);
+
+    w.books().append({u"示例小说"_s, 0, core::BookStatus::Queued, QUrl(chapterUrl(1))});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().isEmpty(); }, 20'000))
+        << dialogs->messages.join(u'\n').toStdString();
+    EXPECT_EQ(bytesOf(core::BookFilePath(w.settings().SavePath, u"示例小说"_s)), book.bookFileBytes(1, 5));
+    EXPECT_TRUE(w.scheduler().isRunning());
+
+    // A row still being probed is not started by a tick; it may go at once.
+    w.books().append({core::ProbingCaption, 0, core::BookStatus::Queued, QUrl(chapterUrl(2))});
+    QTest::qWait(20);
+    selectRows({0});
+    w.BtnDeleteClick();
+    EXPECT_TRUE(w.books().isEmpty());
+    EXPECT_TRUE(dialogs->messages.isEmpty()) << dialogs->messages.join(u'\n').toStdString();
+    EXPECT_TRUE(dialogs->errors.isEmpty());
 }
 
 // The template menu's commands reach the store and the chooser; an import error is shown, not thrown.
@@ -570,6 +618,107 @@ TEST_F(MainWindowTest, CtrlEnterShowsThePageAndCtrlSpaceHidesIt)
     EXPECT_FALSE(w.pageView()->isVisible());
 }
 
+// When the desktop has no program for the help document, the save folder or the project's page, a notice says so
+// and names the file, folder or address, so that the user can open it by hand.
+TEST_F(MainWindowTest, OpenThatFailsNamesWhatToOpenByHand)
+{
+    writeSettings();
+    TFrmMain &w = open();
+    dialogs->canOpen = false;
+    const struct
+    {
+        void (TFrmMain::*command)();
+        QString names;
+    } cases[] = {
+        {&TFrmMain::MenuItem1Click, QDir::toNativeSeparators(options().helpFile)},
+        {&TFrmMain::BtnBrowseClick, QDir::toNativeSeparators(booksFolder())},
+        {&TFrmMain::Image2Click, dialogs::ProjectAddress},
+    };
+    for (const auto &c : cases) {
+        dialogs->messages.clear();
+        (w.*c.command)();
+        ASSERT_EQ(dialogs->messages.size(), 1) << c.names.toStdString();
+        EXPECT_TRUE(dialogs->messages.first().contains(c.names)) << dialogs->messages.first().toStdString();
+        EXPECT_TRUE(dialogs->messages.first().contains(u"手动打开"_s));
+    }
+
+    dialogs->canOpen = true;
+    dialogs->messages.clear();
+    w.MenuItem1Click();
+    EXPECT_TRUE(dialogs->messages.isEmpty());
+}
+
+// The status bar shows the finished book's whole line, however long its name, while the window has room for it; a
+// panel narrower than its text shows it cut in the middle, with the whole text as its tooltip.
+TEST_F(MainWindowTest, StatusBarShowsTheWholeLine)
+{
+    writeSettings();
+    writeTemplate();
+    const QString name = u"第1章 风起云涌之乙 - 星路"_s;
+    writeList({{name, 0, core::BookStatus::Queued, chapterUrl(1)}});
+    TFrmMain &w = open();
+    w.BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().isEmpty(); }, 20'000));
+    auto *status = w.findChild<app::StatusLabel *>(u"StatusBook"_s);
+    ASSERT_NE(status, nullptr);
+    const QString line = u"《%1》下载完成"_s.arg(name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->shownText() == line; }, 2000))
+        << status->shownText().toStdString();
+    EXPECT_EQ(status->text(), line);
+    EXPECT_TRUE(status->toolTip().isEmpty());
+    const auto *pages = w.findChild<QLabel *>(u"StatusPages"_s);
+    EXPECT_GE(pages->x(), status->geometry().right()) << "the pages panel covers the book's";
+
+    app::StatusLabel narrow;
+    narrow.resize(narrow.fontMetrics().horizontalAdvance(line) / 2, 20);
+    narrow.setStatusText(line);
+    EXPECT_TRUE(narrow.shownText().contains(u"…"_s)) << narrow.shownText().toStdString();
+    EXPECT_TRUE(narrow.shownText().startsWith(u"《"_s));
+    EXPECT_TRUE(narrow.shownText().endsWith(u"下载完成"_s));
+    EXPECT_EQ(narrow.toolTip(), line);
+    EXPECT_EQ(narrow.text(), line);
+}
+
+// The preview shows nothing of a book that has left the list: one deleted after a stop, or one that finished.
+TEST_F(MainWindowTest, PreviewForgetsABookThatLeavesTheList)
+{
+    writeSettings();
+    writeTemplate();
+    HttpResponse hanging = HttpResponse::page(book.chapterPage(3), "text/html");
+    hanging.delayMs = HttpResponse::Never;
+    server.setResponse(book.chapterPath(3), hanging);
+    writeList(
+        {{u"甲"_s, 0, core::BookStatus::Queued, chapterUrl(1)}, {u"乙"_s, 0, core::BookStatus::Queued, chapterUrl(4)}});
+    TFrmMain &w = open();
+    auto *preview = w.findChild<QPlainTextEdit *>(u"MemoPreview"_s);
+    w.BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().head().PagesDone == 2; }, 10'000));
+    w.BtnStopClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.scheduler().isGrabbing(); }, 5000));
+    ASSERT_FALSE(preview->toPlainText().isEmpty());
+
+    // Deleting another book leaves the preview alone.
+    selectRows({1});
+    w.BtnDeleteClick();
+    EXPECT_FALSE(preview->toPlainText().isEmpty());
+    selectRows({0});
+    w.BtnDeleteClick();
+    ASSERT_TRUE(w.books().isEmpty());
+    EXPECT_TRUE(preview->toPlainText().isEmpty());
+    w.showPageView();
+    EXPECT_TRUE(w.pageView()->toPlainText().isEmpty()) << w.pageView()->toPlainText().toStdString();
+    w.hidePageView();
+
+    // A finished book goes the same way.
+    server.setResponse(book.chapterPath(3), HttpResponse::page(book.chapterPage(3), "text/html"));
+    w.books().append({u"丙"_s, 0, core::BookStatus::Queued, QUrl(chapterUrl(4))});
+    w.BtnBeginClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().isEmpty(); }, 20'000));
+    EXPECT_TRUE(preview->toPlainText().isEmpty());
+    w.showPageView();
+    EXPECT_TRUE(w.pageView()->toPlainText().isEmpty());
+}
+
 // Help opens the help document, browse the save folder, Image2 the project's page; About shows the about box.
 TEST_F(MainWindowTest, HelpBrowseAndAboutOpenTheirTargets)
 {
@@ -595,6 +744,8 @@ TEST(HelpDocument, ShipsNextToTheProgram)
     EXPECT_TRUE(text.contains(u"添加要下载的电子书"_s));
     EXPECT_TRUE(text.contains(u"quillhaul-cli templates define"_s));
     EXPECT_TRUE(text.contains(u"quillhaul-cli dom"_s));
+    EXPECT_TRUE(text.contains(u"版本 "_s + QStringLiteral(QUILLHAUL_VERSION))) << "the help names another version";
+    EXPECT_FALSE(text.contains(u"@PROJECT_VERSION@"_s));
 }
 
 } // namespace
@@ -605,8 +756,12 @@ TEST_F(MainWindowTest, DemoDownloadsItsBook)
     app::DemoSite demo(8);
     auto scripted = std::make_unique<ScriptedDialogs>();
     dialogs = scripted.get();
-    window = std::make_unique<TFrmMain>(demo.folder(), options(), std::move(scripted));
+    app::MainWindowOptions demoOptions = options();
+    demoOptions.demoFolder = demo.path();
+    window = std::make_unique<TFrmMain>(demo.folder(), demoOptions, std::move(scripted));
     window->show();
+    EXPECT_TRUE(window->windowTitle().contains(QDir::toNativeSeparators(demo.path())))
+        << window->windowTitle().toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->books().isEmpty(); }, 20'000))
         << dialogs->messages.join(u'\n').toStdString();
     EXPECT_EQ(bytesOf(core::BookFilePath(demo.saveFolder(), demo.bookName())), demo.expectedBookBytes());
@@ -614,4 +769,17 @@ TEST_F(MainWindowTest, DemoDownloadsItsBook)
     EXPECT_EQ(window->findChild<QLabel *>(u"StatusPages"_s)->text(), u"8 页"_s);
     EXPECT_TRUE(dialogs->errors.isEmpty());
     window.reset();
+}
+
+// The demo's temporary folder, with all it holds (settings, list, templates, the downloaded book), goes with it.
+TEST(DemoSite, RemovesItsFolderWhenItEnds)
+{
+    QString path;
+    {
+        app::DemoSite demo(2);
+        path = demo.path();
+        ASSERT_TRUE(QFileInfo(demo.folder().bookListFile()).isFile());
+        text::writeFileAtomically(core::BookFilePath(demo.saveFolder(), demo.bookName()), "text");
+    }
+    EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
 }

@@ -10,6 +10,8 @@
 #include "support/testutils.h"
 
 #include <QFile>
+
+#include <functional>
 #include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
@@ -22,8 +24,8 @@ namespace {
 class FixedScheduler final : public app::SchedulerState
 {
 public:
-    bool isRunning() const override { return running; }
-    bool running = false;
+    bool isGrabbing() const override { return grabbing; }
+    bool grabbing = false;
 };
 
 // Answers the file dialogs from a script and records what the commands asked and said.
@@ -34,6 +36,8 @@ public:
     QString getOpenFileName(const QString &filter) override
     {
         asked << filter;
+        if (whileOpen)
+            whileOpen();
         return openAnswer;
     }
     QString getSaveFileName(const QString &filter, const QString &suffix) override
@@ -44,6 +48,8 @@ public:
 
     QString openAnswer;
     QString saveAnswer;
+    // What the event loop does while the open dialog shows.
+    std::function<void()> whileOpen;
     QStringList asked;
     QStringList messages;
 };
@@ -87,10 +93,10 @@ protected:
     ScriptedUi ui;
 };
 
-// While the scheduler runs, every template command only says so: no dialog, no change to store or file.
-TEST_F(TemplateCommandsTest, RefuseWhileTheSchedulerRuns)
+// While a book is being grabbed, every template command only says so: no dialog, no change to store or file.
+TEST_F(TemplateCommandsTest, RefuseWhileABookIsGrabbed)
 {
-    scheduler.running = true;
+    scheduler.grabbing = true;
     ui.openAnswer = test::dataPath(u"tpe-handmade.tpe"_s);
     ui.saveAnswer = folder.filePath(u"out.tpe"_s);
     const QByteArray before = bytesOf(systemFile());
@@ -106,6 +112,23 @@ TEST_F(TemplateCommandsTest, RefuseWhileTheSchedulerRuns)
     EXPECT_EQ(store, storeBefore);
     EXPECT_EQ(bytesOf(systemFile()), before);
     EXPECT_FALSE(QFile::exists(ui.saveAnswer));
+}
+
+// The file dialog runs the event loop: a book that starts while it shows makes the import refuse after all, before
+// store or file change.
+TEST_F(TemplateCommandsTest, ImportRefusesWhenABookStartsDuringTheFileDialog)
+{
+    ui.openAnswer = test::dataPath(u"tpe-handmade.tpe"_s);
+    ui.whileOpen = [this] { scheduler.grabbing = true; };
+    const QByteArray before = bytesOf(systemFile());
+    const TemplateStore storeBefore = store;
+
+    commands().N25Click();
+
+    EXPECT_EQ(ui.asked.size(), 1);
+    EXPECT_EQ(ui.messages, QStringList{app::StopFirstMessage});
+    EXPECT_EQ(store, storeBefore);
+    EXPECT_EQ(bytesOf(systemFile()), before);
 }
 
 // Import copies the chosen file byte for byte over system.tpe, replaces the whole store and selects "自动".

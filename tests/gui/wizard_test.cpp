@@ -568,8 +568,8 @@ private:
 class FixedScheduler final : public app::SchedulerState
 {
 public:
-    bool isRunning() const override { return running; }
-    bool running = false;
+    bool isGrabbing() const override { return grabbing; }
+    bool grabbing = false;
 };
 
 class RecordingCommandsUi final : public app::TemplateCommandsUi
@@ -583,7 +583,7 @@ public:
 
 } // namespace
 
-// "定制" runs the wizard only while the scheduler is stopped, then, once it has closed, reloads the store and selects
+// "定制" runs the wizard only while no book is being grabbed, then, once it has closed, reloads the store and selects
 // the template chosen before, or nothing when the wizard deleted it.
 TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
 {
@@ -607,12 +607,12 @@ TEST_F(WizardTest, DefineCommandRunsTheWizardThenReloads)
         closed();
     });
 
-    scheduler.running = true;
+    scheduler.grabbing = true;
     commands.N24Click();
     EXPECT_EQ(runs, 0);
     EXPECT_EQ(commandsUi.messages, QStringList{app::StopFirstMessage});
 
-    scheduler.running = false;
+    scheduler.grabbing = false;
     deleting = u"甲"_s;
     commands.N24Click();
     EXPECT_EQ(runs, 1);
@@ -920,7 +920,7 @@ public:
         return std::nullopt;
     }
     void showAbout() override {}
-    void openUrl(const QUrl &) override {}
+    bool openUrl(const QUrl &) override { return true; }
 
     QStringList messages;
 };
