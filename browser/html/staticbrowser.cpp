@@ -163,6 +163,11 @@ void StaticBrowser::setTransferTimeout(std::chrono::milliseconds timeout)
     m_fetcher->setTransferTimeout(timeout);
 }
 
+void StaticBrowser::setTotalTimeout(std::chrono::milliseconds timeout)
+{
+    m_fetcher->setTotalTimeout(timeout);
+}
+
 void StaticBrowser::setMaxResponseBytes(qint64 maxBytes)
 {
     m_fetcher->setMaxBytes(maxBytes);

@@ -37,6 +37,8 @@ public:
     // An HTTP proxy; an empty host means a direct connection.
     void setProxy(const QString &host, quint16 port);
     void setTransferTimeout(std::chrono::milliseconds timeout);
+    // The most one page's whole fetch may take, however slowly its data comes.
+    void setTotalTimeout(std::chrono::milliseconds timeout);
     void setMaxResponseBytes(qint64 maxBytes);
     void setParseTimeLimit(std::chrono::milliseconds limit);
     // Replaces the HTML parser, for tests that need a slow or failing one.

@@ -104,11 +104,29 @@ bool Decompressor::start(QByteArrayView firstBytes)
 
 Decompressor::Status Decompressor::inflateInto(QByteArrayView input, QByteArray &out, qsizetype maxOutput)
 {
-    // Bytes after the end of the stream are padding some servers add; nothing to decode in them.
-    if (m_ended)
-        return Status::Ok;
     z_stream &z = m_stream->z;
+    QByteArray joined; // a member's first byte held back from the last piece, and this piece
     while (!input.isEmpty()) {
+        if (m_ended) {
+            // A gzip body may hold several members one after the other, each to be read; anything else after the
+            // end of the stream is padding some servers add, with nothing to decode in it.
+            if (m_coding != Coding::Gzip || m_padding)
+                return Status::Ok;
+            if (!m_heldByte.isEmpty()) {
+                joined = m_heldByte + input.toByteArray();
+                m_heldByte.clear();
+                input = joined;
+            }
+            if (input.size() == 1 && uchar(input[0]) == 0x1f) {
+                m_heldByte = input.toByteArray(); // the next piece tells whether a member begins
+                return Status::Ok;
+            }
+            if (uchar(input[0]) != 0x1f || uchar(input[1]) != 0x8b || inflateReset(&z) != Z_OK) {
+                m_padding = true;
+                return Status::Ok;
+            }
+            m_ended = false;
+        }
         const qsizetype piece = std::min<qsizetype>(input.size(), std::numeric_limits<uInt>::max());
         z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.data()));
         z.avail_in = uInt(piece);
@@ -128,14 +146,15 @@ Decompressor::Status Decompressor::inflateInto(QByteArrayView input, QByteArray 
                 return Status::TooLarge;
             if (result == Z_STREAM_END) {
                 m_ended = true;
-                return Status::Ok;
+                break;
             }
             if (result != Z_OK && result != Z_BUF_ERROR) {
                 m_corrupt = true;
                 return Status::Corrupt;
             }
         } while (z.avail_in > 0 || z.avail_out == 0);
-        input = input.sliced(piece);
+        // What the stream's end left unread goes round again: it may begin the next member.
+        input = input.sliced(piece - qsizetype(z.avail_in));
     }
     return Status::Ok;
 }

@@ -51,6 +51,9 @@ private:
     std::unique_ptr<Stream> m_stream;
     QByteArray m_head; // the first bytes of a deflate body, until they tell zlib from raw data
     bool m_ended = false;
+    // Past a gzip member's end: the first byte of what may be the next member, and whether what followed was none.
+    QByteArray m_heldByte;
+    bool m_padding = false;
     bool m_corrupt = false;
 };
 

@@ -126,6 +126,11 @@ PageFetcher::PageFetcher(QObject *parent)
         m_connection.reset(); // half-read: never reused
         fail(LoadError::Kind::Timeout, u"%1 秒内没有收到数据，已超时"_s.arg(secondsText(m_transferTimeout)));
     });
+    m_totalTimer.setSingleShot(true);
+    connect(&m_totalTimer, &QTimer::timeout, this, [this] {
+        m_connection.reset(); // half-read: never reused
+        fail(LoadError::Kind::Timeout, u"%1 秒内没有收完网页，已超时"_s.arg(secondsText(m_totalTimeout)));
+    });
 }
 
 PageFetcher::~PageFetcher()
@@ -146,6 +151,7 @@ void PageFetcher::fetch(const QUrl &url)
     m_url = url;
     m_currentUrl = url;
     m_redirects = 0;
+    m_totalTimer.start(m_totalTimeout);
     // Anything that fails at once reports from the event loop, not from inside this call.
     m_inFetch = true;
     if (url.isLocalFile())
@@ -160,6 +166,7 @@ void PageFetcher::abandon()
     ++m_generation;
     m_running = false;
     m_transferTimer.stop();
+    m_totalTimer.stop();
     m_connection.reset();
     m_decompressor.reset();
     m_body.clear();
@@ -415,6 +422,7 @@ void PageFetcher::fail(LoadError::Kind kind, const QString &cause, int httpStatu
 void PageFetcher::complete(FetchResult result)
 {
     m_transferTimer.stop();
+    m_totalTimer.stop();
     m_connection.reset();
     m_decompressor.reset();
     m_body.clear();

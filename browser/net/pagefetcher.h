@@ -41,6 +41,7 @@ public:
     static constexpr int MaxRedirects = 10;
     static constexpr qint64 DefaultMaxBytes = qint64(32) << 20;
     static constexpr std::chrono::milliseconds DefaultTransferTimeout{60'000};
+    static constexpr std::chrono::milliseconds DefaultTotalTimeout{120'000};
 
     explicit PageFetcher(QObject *parent = nullptr);
     ~PageFetcher() override;
@@ -51,6 +52,8 @@ public:
     void setProxy(const QString &host, quint16 port);
     // Given up when no data moves for this long, connecting included.
     void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
+    // Given up when the whole fetch, redirects included, takes longer than this, however the data trickles in.
+    void setTotalTimeout(std::chrono::milliseconds timeout) { m_totalTimeout = timeout; }
     // Answers longer than this, compressed or not, are refused.
     void setMaxBytes(qint64 maxBytes) { m_maxBytes = maxBytes; }
 
@@ -85,11 +88,13 @@ private:
     QString m_proxyHost;
     quint16 m_proxyPort = 0;
     std::chrono::milliseconds m_transferTimeout = DefaultTransferTimeout;
+    std::chrono::milliseconds m_totalTimeout = DefaultTotalTimeout;
     qint64 m_maxBytes = DefaultMaxBytes;
 
     ConnectionPool m_pool;
     ConnectionPtr m_connection; // carries the running request
     QTimer m_transferTimer;
+    QTimer m_totalTimer;
 
     // The running fetch.
     bool m_running = false;

@@ -9,6 +9,7 @@
 #include "demo/httpserver.h"
 #include "support/testutils.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QPointer>
@@ -644,6 +645,9 @@ TEST(Decompressor, DecodesGzipAndBothDeflates)
     } cases[] = {
         {"gzip", "gzip", compressed(text, 31)},
         {"x-gzip", " X-GZIP ", compressed(text, 31)},
+        {"gzip of several members", "gzip",
+         compressed(text.first(30'000), 31) + compressed(text.sliced(30'000, 40'000), 31) +
+             compressed(text.sliced(70'000), 31)},
         {"zlib deflate", "deflate", compressed(text, 15)},
         {"raw deflate", "Deflate", compressed(text, -15)},
         {"identity", "identity", text},
@@ -829,6 +833,27 @@ TEST(PageFetcherConnections, FreshConnectionClosedUnansweredFails)
     EXPECT_TRUE(result.error.message.startsWith(u"无法打开“"_s + server.url(u"/page"_s).toString()))
         << result.error.message.toStdString();
     EXPECT_EQ(server.connections(), 1);
+}
+
+// A server that trickles its answer (a byte now and then, never silent long enough for the silence limit) is cut
+// off at the limit of the whole fetch, and the failure says why.
+TEST(PageFetcherConnections, TrickleIsCutOffAtTheTotalLimit)
+{
+    ScriptedServer server([](QTcpSocket *socket, int, int) {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n");
+        auto *drip = new QTimer(socket);
+        QObject::connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x"); });
+        drip->start(20);
+    });
+    PageFetcher fetcher;
+    fetcher.setTransferTimeout(std::chrono::seconds(10));
+    fetcher.setTotalTimeout(std::chrono::milliseconds(300));
+    QElapsedTimer clock;
+    clock.start();
+    const FetchResult result = fetchWith(fetcher, server.url(u"/slow"_s));
+    EXPECT_EQ(result.error.kind, Kind::Timeout);
+    EXPECT_TRUE(result.error.message.contains(u"没有收完"_s)) << result.error.message.toStdString();
+    EXPECT_LT(clock.elapsed(), 5000);
 }
 
 // Answers the regular fixture cannot give: each is read correctly (or refused) by the real client, and the
