@@ -54,13 +54,19 @@ bool sameNode(const AnchorNode &recorded, const Element &element)
     return actual.id == recorded.id && actual.classes == recorded.classes;
 }
 
+// BODY is known by its tag alone: sites vary its classes from page to page (a per-chapter or a theme class).
+bool sameAncestor(const AnchorNode &recorded, const Element &element)
+{
+    return recorded.tag == u"BODY" ? sameTagName(element.tagName(), recorded.tag) : sameNode(recorded, element);
+}
+
 AnchorFit chainFit(const ElementAnchor &anchor, const Element &element)
 {
     // Exact while every recorded ancestor is the next actual one; compatible while each is found further up.
     bool exact = true;
     std::optional<Element> actual = element.parentElement();
     for (const AnchorNode &recorded : anchor.ancestors) {
-        while (actual && !sameNode(recorded, *actual)) {
+        while (actual && !sameAncestor(recorded, *actual)) {
             exact = false;
             actual = actual->parentElement();
         }
@@ -82,11 +88,15 @@ ElementAnchor anchorOf(const Element &element)
         anchor.text = collapsedText(element.innerText());
     }
     for (std::optional<Element> up = element.parentElement(); up; up = up->parentElement()) {
-        const AnchorNode node = nodeOf(*up);
+        AnchorNode node = nodeOf(*up);
         if (node.tag == u"HTML")
             break;
+        if (node.tag == u"BODY") {
+            anchor.ancestors.append(AnchorNode{node.tag, {}, {}});
+            break;
+        }
         anchor.ancestors.append(node);
-        if (!node.id.isEmpty() || node.tag == u"BODY")
+        if (!node.id.isEmpty())
             break;
     }
     return anchor;

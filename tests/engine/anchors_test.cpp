@@ -24,6 +24,7 @@ const QString NextLink = u"<a href=\"/b/2.html\" class=\"next\" rel=\"next\">下
 // site puts there, and the page links below.
 struct ChapterShape
 {
+    QString body = u"<body>"_s;
     int menuItems = 4;
     QString beforeText = {};
     QString text = u"<div id=\"content\">&nbsp;&nbsp;第一段。<br><br>&nbsp;&nbsp;第二段。</div>"_s;
@@ -36,11 +37,11 @@ std::shared_ptr<const Document> chapterPage(const ChapterShape &shape)
     for (int i = 0; i < shape.menuItems; ++i)
         menu += u"<li><a href=\"/c/%1/\">分类%1</a></li>"_s.arg(i);
     const QString html = u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>第一章 开端_书网</title></head>"
-                         "<body><div class=\"top\"><ul>%1</ul></div>\n<div id=\"wrapper\">"
+                         "%5<div class=\"top\"><ul>%1</ul></div>\n<div id=\"wrapper\">"
                          "<div class=\"bookname\"><h1>第一章 开端</h1></div>\n"
                          "<div class=\"box_con\">%2%3</div>\n<div class=\"bottem\">%4</div></div>"
-                         "<div class=\"footer\">本站小说均为示例</div></body></html>"_s.arg(menu, shape.beforeText,
-                                                                                            shape.text, shape.links);
+                         "<div class=\"footer\">本站小说均为示例</div></body></html>"_s.arg(
+                             menu, shape.beforeText, shape.text, shape.links, shape.body);
     return qh::browser::parseHtmlDocument(html.toUtf8(), "text/html; charset=utf-8", QUrl(u"http://s.test/b/1.html"_s));
 }
 
@@ -178,6 +179,21 @@ TEST_F(AnchorsTest, BestFitByChainThenDistance)
         shape.beforeText = c.beforeText;
         shape.text = c.text;
         EXPECT_EQ(titleAndText(sample, textIndex, chapterPage(shape)).second, c.expected);
+    }
+}
+
+// BODY is known by its tag alone, so an element whose chain ends there is found when the page gives BODY classes
+// of its own; the ancestors below it still have to match.
+TEST_F(AnchorsTest, BodyIsKnownByItsTag)
+{
+    const auto sample = chapterPage({.body = u"<body class=\"chapter-1\">"_s});
+    const int footer = find(*sample, u"DIV"_s, u"class"_s, u"footer"_s);
+    const ElementAnchor anchor = qh::engine::anchorOf(*sample->all().item(footer));
+    EXPECT_EQ(anchor.ancestors, (QList<qh::templates::AnchorNode>{{u"BODY"_s, {}, {}}}));
+    for (const QString &body : {u"<body>"_s, u"<body class=\"chapter-2 night\" id=\"b\">"_s}) {
+        const auto search =
+            qh::engine::FindAnchored(chapterPage({.body = body, .menuItems = 9}), footer, anchor, m_stop);
+        EXPECT_EQ(run(*search), u"本站小说均为示例"_s) << body.toStdString();
     }
 }
 
