@@ -34,6 +34,24 @@ QString pageText(const browser::Document &document)
     return root ? root->innerText() : QString();
 }
 
+// The delay of a page's <meta http-equiv="refresh" content="N; url=...">, the way a throttle notice says when to
+// come back; -1 when it has none.
+int refreshSeconds(const browser::Document &document)
+{
+    const browser::ElementCollection all = document.all();
+    for (int i = 0; i < all.length(); ++i) {
+        const browser::Element element = *all.item(i);
+        const QString httpEquiv = element.attribute(QStringLiteral("http-equiv")).value_or(QString());
+        if (element.tagName() != u"META" || httpEquiv.compare(u"refresh", Qt::CaseInsensitive) != 0)
+            continue;
+        const QString content = element.attribute(QStringLiteral("content")).value_or(QString());
+        bool ok = false;
+        const int seconds = content.section(u';', 0, 0).trimmed().toInt(&ok);
+        return ok && seconds >= 0 ? seconds : -1;
+    }
+    return -1;
+}
+
 QUrl withoutFragment(QUrl url)
 {
     url.setFragment(QString());
@@ -137,8 +155,9 @@ void BookGrab::retryOrFail(const LoadError &error)
         return end(GrabEnd::LoadFailed, error.message);
 
     int delayMs = m_timing.retryDelaysMs.at(m_attempt);
-    const bool serverSaysWhen = error.kind == LoadError::Kind::HttpStatus &&
-                                (error.httpStatus == 429 || error.httpStatus == 503) && error.retryAfterSeconds >= 0;
+    const bool busy = error.kind == LoadError::Kind::HttpStatus && (error.httpStatus == 429 || error.httpStatus == 503);
+    // A page that is no chapter (a throttle notice) may say when to come back with a refresh.
+    const bool serverSaysWhen = (busy || error.kind == LoadError::Kind::NotHtml) && error.retryAfterSeconds >= 0;
     if (serverSaysWhen)
         delayMs = int(std::min<qint64>(qint64(error.retryAfterSeconds) * 1000, m_timing.maxRetryAfterMs));
     ++m_attempt;
@@ -200,7 +219,8 @@ void BookGrab::notAChapter()
     LoadError error;
     error.kind = LoadError::Kind::NotHtml;
     error.message = QStringLiteral("“%1”（网页标题“%2”）没有章节内容，不是章节页。")
-                        .arg(m_url.toDisplayString(), m_document ? m_document->title() : QString());
+                        .arg(m_url.toDisplayString(), m_document->title());
+    error.retryAfterSeconds = refreshSeconds(*m_document);
     m_search.reset();
     m_document.reset();
     retryOrFail(error);

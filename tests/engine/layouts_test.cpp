@@ -277,3 +277,23 @@ TEST_F(LayoutsTest, PagesThatAreNotChapters)
         }
     }
 }
+
+// A notice that says when to come back with a refresh is tried again after that long, up to the cap, instead of the
+// grab's own waits.
+TEST_F(LayoutsTest, ThrottleNoticeRefreshIsHonouredUpToTheCap)
+{
+    config.grab.retryDelaysMs = {60'000, 60'000, 60'000}; // a wait the test would not outlive
+    config.grab.maxRetryAfterMs = 20;
+    const SplitSerial serial({2, 1});
+    serve(serial, true);
+    const QString path = serial.path(1, 2);
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    server.setHandler(path, [&serial, calls](const demo::HttpRequest &) {
+        QByteArray notice = ThrottleNotice;
+        notice.replace("<head>", "<head><meta http-equiv=\"Refresh\" content=\"3600; url=/s/1_2.html\">");
+        return HttpResponse::page((*calls)++ < 2 ? notice : serial.html(1, 2), "text/html");
+    });
+    EXPECT_EQ(grab(), GrabEnd::Complete);
+    EXPECT_EQ(calls->load(), 3);
+    EXPECT_EQ(book(), serial.bookBytes());
+}
