@@ -3,6 +3,7 @@
 #include "browser/html/encoding.h"
 #include "browser/html/htmlparser.h"
 #include "browser/html/staticbrowser.h"
+#include "engine/anchormatch.h"
 #include "templates/sitehead.h"
 #include "templates/templatefile.h"
 #include "templates/templatestore.h"
@@ -463,10 +464,12 @@ void TemplateWizard::acceptCandidate()
     if (capture == Capture::Title) {
         m_values.ititleindex = index;
         m_values.sTitleTagname = m_document->tagNameAt(index);
+        m_values.titleAnchor = engine::anchorOf(browser::Element(m_document.get(), index));
     } else {
         m_values.icontentindex = index;
         m_values.iparentindex = parent;
         m_values.sContentTagname = m_document->tagNameAt(index);
+        m_values.contentAnchor = engine::anchorOf(browser::Element(m_document.get(), index));
     }
     if (text.isEmpty()) {
         captureFailed(capture);
@@ -489,6 +492,7 @@ void TemplateWizard::captureLink(int index)
     while (e >= 0 && m_document->tagNameAt(e).toUpper() != u"A"_s)
         e = m_document->parentIndexAt(e);
     m_values.linkname = e >= 0 ? m_document->innerHtmlAt(e) : QString();
+    m_values.linkAnchor = e >= 0 ? engine::anchorOf(browser::Element(m_document.get(), e)) : templates::ElementAnchor();
     if (m_values.linkname.isEmpty()) {
         m_ui.ShowMsg(wizardtext::NoLink);
         return;

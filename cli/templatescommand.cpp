@@ -1,14 +1,20 @@
 #include "cli/clicontext.h"
+#include "cli/webengineloader.h"
 #include "common/datafolder.h"
 #include "common/error.h"
 #include "common/messagesink.h"
 #include "common/textfile.h"
+#include "engine/anchormatch.h"
+#include "engine/locators.h"
+#include "engine/nexturl.h"
+#include "session/enginebrowsers.h"
 #include "templates/sitehead.h"
 #include "templates/templatefile.h"
 #include "templates/templatestore.h"
 #include "templates/wizardsave.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -31,7 +37,10 @@ const char Usage[] = "Usage: quillhaul-cli [--data-dir DIR] templates list\n"
                      "  define replaces the values of an existing template, keeping its place and head;\n"
                      "  a new template needs --url, whose site head it gets. Tags as the page has them (e.g. DIV).\n"
                      "  --engine web reads the pages with scripts run; without --engine a new template is static\n"
-                     "  and an existing one keeps its engine.\n";
+                     "  and an existing one keeps its engine.\n"
+                     "  With --url the sample page is loaded: the indexes must name elements of the tags given and\n"
+                     "  the link must be on it; the template then also records what the elements look like, so that\n"
+                     "  they are found where other pages have them, and define prints what it takes from the page.\n";
 
 // A usage problem, as opposed to an operation that failed.
 struct UsageError
@@ -73,7 +82,7 @@ Error noSuchTemplate(const QString &name)
 QString singleArgument(const QStringList &args, const char *what)
 {
     if (args.size() != 1)
-        throw UsageError{u"expected one %1"_s.arg(QLatin1String(what))};
+        throw UsageError{u"expected one %1"_s.arg(QString::fromLatin1(what))};
     return args.first();
 }
 
@@ -168,6 +177,82 @@ std::optional<templates::GrabEngine> engineOption(const QCommandLineParser &pars
     throw UsageError{u"--engine must be web or static, not '%1'"_s.arg(value)};
 }
 
+// The sample page as the template's engine reads it; null with a warning when it cannot be loaded.
+std::shared_ptr<const browser::Document> loadSample(const QUrl &url, templates::GrabEngine engine, CliContext &context)
+{
+    session::EngineBrowsers browsers(webEnginePluginFactory(context.err));
+    browser::Browser *const browser = browsers.browserFor(engine);
+    if (!browser) {
+        context.err << "quillhaul-cli: this build has no web engine to read the sample page\n";
+        return nullptr;
+    }
+    std::shared_ptr<const browser::Document> document;
+    QObject::connect(browser, &browser::Browser::loadFinished, browser, [&](bool ok) {
+        if (ok)
+            document = browser->GetHtmlDocument();
+        else
+            context.err << "quillhaul-cli: " << browser->lastError().message << '\n';
+        QCoreApplication::exit(0);
+    });
+    browser->Navigate(url);
+    QCoreApplication::exec();
+    return document;
+}
+
+// The element at index, refused unless it has the tag given.
+browser::Element sampleElement(const browser::Document &document, int index, const QString &tag, const char *what)
+{
+    const std::optional<browser::Element> element = document.all().item(index);
+    if (!element)
+        throw Error(u"样本网页只有 %1 个元素，没有 %2 位置 %3。"_s.arg(document.elementCount())
+                        .arg(QString::fromLatin1(what), QString::number(index)));
+    if (!engine::sameTagName(element->tagName(), tag))
+        throw Error(u"样本网页位置 %1 的元素是 %2，不是 %3 给出的 %4。"_s.arg(
+            QString::number(index), element->tagName(), QString::fromLatin1(what), tag));
+    return *element;
+}
+
+QString oneLine(QString text, qsizetype length)
+{
+    text = text.simplified();
+    if (text.size() > length)
+        text = text.first(length) + u"…"_s;
+    return text;
+}
+
+// Checks the values against the sample page, records the anchors and prints what the template takes from it.
+void takeFromSample(const browser::Document &document, templates::TemplateValues &values, CliContext &context)
+{
+    const browser::Element title = sampleElement(document, values.ititleindex, values.sTitleTagname, "--title-index");
+    const browser::Element content =
+        sampleElement(document, values.icontentindex, values.sContentTagname, "--content-index");
+    const std::optional<browser::Element> parent = content.parentElement();
+    if (!parent || parent->sourceIndex() != values.iparentindex)
+        throw Error(u"样本网页位置 %1 的元素的父元素在位置 %2，不是 --parent-index 给出的 %3。"_s.arg(
+            QString::number(values.icontentindex), QString::number(parent ? parent->sourceIndex() : -1),
+            QString::number(values.iparentindex)));
+    std::optional<browser::Element> link;
+    const browser::ElementCollection all = document.all();
+    for (int i = 0; i < all.length() && !link && !values.linkname.isEmpty(); ++i) {
+        const browser::Element element = *all.item(i);
+        if (engine::sameTagName(element.tagName(), u"A") && element.innerHTML() == values.linkname)
+            link = element;
+    }
+    if (!values.linkname.isEmpty() && !link)
+        throw Error(u"样本网页上没有内部标记为“%1”的链接。"_s.arg(values.linkname));
+
+    values.titleAnchor = engine::anchorOf(title);
+    values.contentAnchor = engine::anchorOf(content);
+    if (link)
+        values.linkAnchor = engine::anchorOf(*link);
+    context.out << "title: " << oneLine(title.innerText(), 80) << '\n';
+    context.out << "text: " << oneLine(content.innerText(), 40) << '\n';
+    if (link) {
+        const QUrl next = engine::resolveNextUrl(document.url(), engine::baseHrefOf(document), engine::HrefOf(*link));
+        context.out << "next: " << next.toString() << '\n';
+    }
+}
+
 // What the wizard's save does, without questions.
 int define(CliContext &context, const StoreFile &file)
 {
@@ -209,6 +294,14 @@ int define(CliContext &context, const StoreFile &file)
     values.sContentTagname = parser.value(u"content-tag"_s);
     values.sTitleTagname = parser.value(u"title-tag"_s);
     values.engine = engine.value_or(templates::engineOfTemplate(store, name));
+    if (parser.isSet(u"url"_s)) {
+        const QUrl url(parser.value(u"url"_s));
+        if (const auto document = loadSample(url, values.engine, context))
+            takeFromSample(*document, values, context);
+        else
+            context.err << "quillhaul-cli: the sample page could not be read; the template is saved without "
+                           "anchors and is matched by position alone\n";
+    }
     templates::storeTemplateValues(store, name, head, values);
     file.save(store);
     return ExitOk;

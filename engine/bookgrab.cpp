@@ -34,6 +34,24 @@ QString pageText(const browser::Document &document)
     return root ? root->innerText() : QString();
 }
 
+// The delay of a page's <meta http-equiv="refresh" content="N; url=...">, the way a throttle notice says when to
+// come back; -1 when it has none.
+int refreshSeconds(const browser::Document &document)
+{
+    const browser::ElementCollection all = document.all();
+    for (int i = 0; i < all.length(); ++i) {
+        const browser::Element element = *all.item(i);
+        const QString httpEquiv = element.attribute(QStringLiteral("http-equiv")).value_or(QString());
+        if (element.tagName() != u"META" || httpEquiv.compare(u"refresh", Qt::CaseInsensitive) != 0)
+            continue;
+        const QString content = element.attribute(QStringLiteral("content")).value_or(QString());
+        bool ok = false;
+        const int seconds = content.section(u';', 0, 0).trimmed().toInt(&ok);
+        return ok && seconds >= 0 ? seconds : -1;
+    }
+    return -1;
+}
+
 QUrl withoutFragment(QUrl url)
 {
     url.setFragment(QString());
@@ -66,6 +84,7 @@ void BookGrab::start(const QUrl &url)
 {
     m_running = true;
     m_visited.clear();
+    m_pagesTaken = 0;
     // The next page may be asked for while this one is parsed; with a delay between pages it must not.
     m_browser.setNextLinkHint(m_timing.pageDelayMs == 0 ? m_params.linkname : QString());
     loadPage(url);
@@ -136,8 +155,9 @@ void BookGrab::retryOrFail(const LoadError &error)
         return end(GrabEnd::LoadFailed, error.message);
 
     int delayMs = m_timing.retryDelaysMs.at(m_attempt);
-    const bool serverSaysWhen = error.kind == LoadError::Kind::HttpStatus &&
-                                (error.httpStatus == 429 || error.httpStatus == 503) && error.retryAfterSeconds >= 0;
+    const bool busy = error.kind == LoadError::Kind::HttpStatus && (error.httpStatus == 429 || error.httpStatus == 503);
+    // A page that is no chapter (a throttle notice) may say when to come back with a refresh.
+    const bool serverSaysWhen = (busy || error.kind == LoadError::Kind::NotHtml) && error.retryAfterSeconds >= 0;
     if (serverSaysWhen)
         delayMs = int(std::min<qint64>(qint64(error.retryAfterSeconds) * 1000, m_timing.maxRetryAfterMs));
     ++m_attempt;
@@ -146,7 +166,10 @@ void BookGrab::retryOrFail(const LoadError &error)
 
 void BookGrab::findTitle()
 {
-    m_search = FindTitle(m_document, m_params.ititleindex, m_params.sTitleTagname, m_stopFlag, m_timing.locators);
+    m_search =
+        m_params.titleAnchor.isEmpty()
+            ? FindTitle(m_document, m_params.ititleindex, m_params.sTitleTagname, m_stopFlag, m_timing.locators)
+            : FindAnchored(m_document, m_params.ititleindex, m_params.titleAnchor, m_stopFlag, m_timing.locators);
     connect(m_search.get(), &LocatorSearch::finished, this, [this](const QString &title) {
         if (m_stopFlag.isSet())
             return end(GrabEnd::Stopped);
@@ -158,11 +181,19 @@ void BookGrab::findTitle()
 
 void BookGrab::findContent()
 {
-    auto search = FindContent(m_document, m_params.icontentindex, m_params.iparentindex, m_params.sContentTagname,
-                              m_stopFlag, m_timing.locators);
-    connect(search.get(), &LocatorSearch::finished, this, [this](const QString &text) {
+    auto search =
+        m_params.contentAnchor.isEmpty()
+            ? FindContent(m_document, m_params.icontentindex, m_params.iparentindex, m_params.sContentTagname,
+                          m_stopFlag, m_timing.locators)
+            : FindAnchored(m_document, m_params.icontentindex, m_params.contentAnchor, m_stopFlag, m_timing.locators);
+    const LocatorSearch *const raw = search.get();
+    connect(search.get(), &LocatorSearch::finished, this, [this, raw](const QString &text) {
         if (m_stopFlag.isSet())
             return end(GrabEnd::Stopped);
+        // Without the text element at all, a page of a book that had it is no chapter (a throttle notice, an
+        // error page served with 200): it fails as a load does. On the first page the template is what is wrong.
+        if (text.isEmpty() && !raw->found() && m_pagesTaken > 0)
+            return notAChapter();
         if (text.isEmpty())
             return end(GrabEnd::EmptyText);
         m_text = text;
@@ -178,9 +209,21 @@ void BookGrab::findContent()
 
 void BookGrab::findNextLink()
 {
-    auto search = FindNextLink(m_document, m_params.linkname, m_stopFlag, m_timing.locators);
+    auto search = FindNextLink(m_document, m_params.linkname, m_params.linkAnchor, m_stopFlag, m_timing.locators);
     connect(search.get(), &LocatorSearch::finished, this, &BookGrab::onNextLink);
     startAfterCurrentSearch(std::move(search));
+}
+
+void BookGrab::notAChapter()
+{
+    LoadError error;
+    error.kind = LoadError::Kind::NotHtml;
+    error.message = QStringLiteral("“%1”（网页标题“%2”）没有章节内容，不是章节页。")
+                        .arg(m_url.toDisplayString(), m_document->title());
+    error.retryAfterSeconds = refreshSeconds(*m_document);
+    m_search.reset();
+    m_document.reset();
+    retryOrFail(error);
 }
 
 void BookGrab::startAfterCurrentSearch(std::unique_ptr<LocatorSearch> next)
@@ -276,6 +319,7 @@ void BookGrab::takePage(const QUrl &nextUrl)
 {
     const QString title = std::exchange(m_title, QString());
     const QString text = std::exchange(m_text, QString());
+    ++m_pagesTaken;
     Q_EMIT pageCompleted(title, text, nextUrl);
 }
 

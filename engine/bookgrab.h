@@ -82,6 +82,7 @@ private:
     void findTitle();
     void findContent();
     void findNextLink();
+    void notAChapter();
     void startAfterCurrentSearch(std::unique_ptr<LocatorSearch> next);
     void onNextLink(const QString &href);
     void followScriptLink();
@@ -102,6 +103,7 @@ private:
     QString m_pageTextBeforeClick;
     QUrl m_url; // the page in progress, as requested
     int m_attempt = 0;
+    int m_pagesTaken = 0;       // in this run
     qint64 m_lastAnswerMs = -1; // when the latest request was answered
     QSet<QUrl> m_visited;       // the pages grabbed in this run, to end books whose links go round in a circle
     std::shared_ptr<const browser::Document> m_document;

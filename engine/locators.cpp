@@ -1,6 +1,7 @@
 #include "engine/locators.h"
 
 #include "common/error.h"
+#include "engine/anchormatch.h"
 
 #include <QElapsedTimer>
 #include <QMetaObject>
@@ -118,12 +119,79 @@ private:
     QString m_tagName;
 };
 
+// A title or text search with an anchor: the positions the nearby search probes first, taking an element there
+// only when it fits the anchor exactly; then the whole document, taking the best fit: an exact one before a
+// compatible one, then the one nearest the recorded position, then the first. An element of another kind at the
+// recorded position is never taken, and one that moved any distance is still found.
+class AnchoredSearch final : public LocatorSearch
+{
+public:
+    AnchoredSearch(std::shared_ptr<const Document> document, const StopFlag &stopFlag, const LocatorConfig &config,
+                   int recorded, templates::ElementAnchor anchor)
+        : LocatorSearch(std::move(document), stopFlag, config), m_recorded(recorded), m_anchor(std::move(anchor))
+    {}
+
+protected:
+    std::optional<QString> probe(const Document &document) override
+    {
+        const int length = document.all().length();
+        if (m_nearby < NearbyProbes) {
+            const qint64 position = m_recorded + NearbyOffsets[m_nearby++];
+            const std::optional<Element> element = elementAt(document, position);
+            if (element && fitOf(m_anchor, *element) == AnchorFit::Exact)
+                return element->innerText();
+            return std::nullopt;
+        }
+        if (m_scan < length) {
+            const int index = m_scan++;
+            const Element element = *document.all().item(index);
+            if (const AnchorFit fit = fitOf(m_anchor, element); fit != AnchorFit::None) {
+                const Rank rank{fit == AnchorFit::Exact ? 0 : 1, qAbs(index - m_recorded)};
+                if (m_best < 0 || rank < m_bestRank) {
+                    m_best = index;
+                    m_bestRank = rank;
+                }
+            }
+        }
+        if (m_scan < length)
+            return std::nullopt;
+        m_scanned = true;
+        if (m_best >= 0)
+            return document.all().item(m_best)->innerText();
+        return std::nullopt;
+    }
+
+    bool isSettled() const override { return m_scanned; }
+
+    void rewind() override
+    {
+        m_nearby = 0;
+        m_scan = 0;
+        m_best = -1;
+        m_scanned = false;
+    }
+
+private:
+    static constexpr int NearbyProbes = 5;
+    static constexpr int NearbyOffsets[NearbyProbes] = {0, -1, 1, -2, 2};
+    using Rank = std::pair<int, qint64>; // fit (exact first), distance from the recorded position
+
+    qint64 m_recorded;
+    templates::ElementAnchor m_anchor;
+    int m_nearby = 0;
+    int m_scan = 0;
+    int m_best = -1;
+    Rank m_bestRank;
+    bool m_scanned = false;
+};
+
 class NextLinkSearch final : public LocatorSearch
 {
 public:
     NextLinkSearch(std::shared_ptr<const Document> document, const StopFlag &stopFlag, const LocatorConfig &config,
-                   QString linkname)
-        : LocatorSearch(std::move(document), stopFlag, config), m_linkname(std::move(linkname))
+                   QString linkname, templates::ElementAnchor anchor)
+        : LocatorSearch(std::move(document), stopFlag, config), m_linkname(std::move(linkname)),
+          m_anchor(std::move(anchor))
     {}
 
 protected:
@@ -131,17 +199,21 @@ protected:
     {
         const browser::ElementCollection all = document.all();
         if (const std::optional<Element> element = all.item(m_position)) {
-            if (sameTagName(element->tagName(), u"A") && element->innerHTML() == m_linkname) {
-                if (HrefOf(*element).toLower().contains(u"javascript"_s))
-                    element->click();
-                return HrefOf(*element);
-            }
+            if (sameTagName(element->tagName(), u"A") && element->innerHTML() == m_linkname)
+                return follow(*element);
+            if (!m_anchor.isEmpty())
+                considerByPlace(*element);
         }
         ++m_position;
         if (m_position >= all.length())
             m_position = 0;
         ++m_misses;
         m_scannedAll = m_misses >= qMax(all.length(), 1);
+        // No link has the recorded markup: the link at the recorded place that reads as a next page stands in.
+        if (m_scannedAll && m_byPlace >= 0) {
+            if (const std::optional<Element> byPlace = all.item(m_byPlace))
+                return follow(*byPlace);
+        }
         return std::nullopt;
     }
 
@@ -152,10 +224,33 @@ protected:
         m_position = 0;
         m_misses = 0;
         m_scannedAll = false;
+        m_byPlace = -1;
     }
 
 private:
+    static QString follow(const Element &element)
+    {
+        if (HrefOf(element).toLower().contains(u"javascript"_s))
+            element.click();
+        return HrefOf(element);
+    }
+
+    // Keeps the first link in document order of the best fit (exact before compatible).
+    void considerByPlace(const Element &element)
+    {
+        const AnchorFit fit = linkPlaceFitOf(m_anchor, element);
+        if (fit == AnchorFit::None || (m_byPlace >= 0 && fit <= m_byPlaceFit))
+            return;
+        if (!readsAsNextPage(element.innerText()))
+            return;
+        m_byPlace = element.sourceIndex();
+        m_byPlaceFit = fit;
+    }
+
     QString m_linkname;
+    templates::ElementAnchor m_anchor;
+    int m_byPlace = -1;
+    AnchorFit m_byPlaceFit = AnchorFit::None;
     int m_position = 0;
     int m_misses = 0;
     bool m_scannedAll = false;
@@ -343,6 +438,7 @@ bool LocatorSearch::probeOnce()
         return true;
     }
     if (found) {
+        m_found = true;
         finish(*found);
         return true;
     }
@@ -380,7 +476,22 @@ std::unique_ptr<LocatorSearch> FindContent(std::shared_ptr<const Document> docum
 std::unique_ptr<LocatorSearch> FindNextLink(std::shared_ptr<const Document> document, const QString &linkname,
                                             const StopFlag &stopFlag, const LocatorConfig &config)
 {
-    return std::make_unique<NextLinkSearch>(std::move(document), stopFlag, config, linkname);
+    return std::make_unique<NextLinkSearch>(std::move(document), stopFlag, config, linkname,
+                                            templates::ElementAnchor());
+}
+
+std::unique_ptr<LocatorSearch> FindAnchored(std::shared_ptr<const Document> document, int recordedIndex,
+                                            const templates::ElementAnchor &anchor, const StopFlag &stopFlag,
+                                            const LocatorConfig &config)
+{
+    return std::make_unique<AnchoredSearch>(std::move(document), stopFlag, config, recordedIndex, anchor);
+}
+
+std::unique_ptr<LocatorSearch> FindNextLink(std::shared_ptr<const Document> document, const QString &linkname,
+                                            const templates::ElementAnchor &linkAnchor, const StopFlag &stopFlag,
+                                            const LocatorConfig &config)
+{
+    return std::make_unique<NextLinkSearch>(std::move(document), stopFlag, config, linkname, linkAnchor);
 }
 
 } // namespace qh::engine

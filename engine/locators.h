@@ -3,6 +3,7 @@
 #include "browser/document.h"
 #include "engine/clock.h"
 #include "engine/stopflag.h"
+#include "templates/elementanchor.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -85,6 +86,8 @@ public:
     const QString &errorMessage() const { return m_errorMessage; }
     // Probes made so far.
     int probeCount() const { return m_probeCount; }
+    // Whether the search ended on its element (whose text may be empty), rather than on none.
+    bool found() const { return m_found; }
 
 Q_SIGNALS:
     // The title or text found, the link's href, or empty.
@@ -130,6 +133,7 @@ private:
     bool m_awaitingRefresh = false;
     qint64 m_startMs = 0;
     int m_probeCount = 0;
+    bool m_found = false;
     QElapsedTimer m_slice; // the current slice of a static search
     int m_sliceProbes = 0;
     QString m_errorMessage;
@@ -154,5 +158,19 @@ std::unique_ptr<LocatorSearch> FindContent(std::shared_ptr<const browser::Docume
 // A script link ("javascript" in its href) is clicked, and its href read again after the click.
 std::unique_ptr<LocatorSearch> FindNextLink(std::shared_ptr<const browser::Document> document, const QString &linkname,
                                             const StopFlag &stopFlag, const LocatorConfig &config = {});
+
+// The title or the text by its anchor: the element at recordedIndex or near it that fits the anchor exactly, else
+// the best fit in the whole document (exact before compatible, then nearest to recordedIndex, then first). Its
+// innerText; empty when no element fits. For templates with anchors, in place of FindTitle and FindContent.
+std::unique_ptr<LocatorSearch> FindAnchored(std::shared_ptr<const browser::Document> document, int recordedIndex,
+                                            const templates::ElementAnchor &anchor, const StopFlag &stopFlag,
+                                            const LocatorConfig &config = {});
+
+// As FindNextLink; when no link has the markup linkname and linkAnchor is not empty, the first link whose place fits
+// it (see linkPlaceFitOf) and whose text reads as a next page, exact fits before compatible ones. So the "下一章" of
+// a chapter's last page is followed by a template recorded on a "下一页".
+std::unique_ptr<LocatorSearch> FindNextLink(std::shared_ptr<const browser::Document> document, const QString &linkname,
+                                            const templates::ElementAnchor &linkAnchor, const StopFlag &stopFlag,
+                                            const LocatorConfig &config = {});
 
 } // namespace qh::engine

@@ -2,6 +2,7 @@
 // operations and the choice of a template never crash on what was loaded.
 #include "common/error.h"
 #include "common/messagesink.h"
+#include "templates/elementanchor.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
 #include "templates/templatechooser.h"
@@ -17,14 +18,28 @@ using namespace qh::templates;
 
 namespace {
 
-class NullSink final : public MessageSink
+class NullSink final : public qh::MessageSink
 {
 public:
     void ShowMsg(const QString &) override {}
 };
 
+// Any value read as an anchor or a stored link name writes back to what reads the same.
+void checkValueRoundTrips(const TemplateStore &loaded)
+{
+    for (const QString &line : loaded.lines()) {
+        const QString value = line.mid(line.indexOf(u'=') + 1);
+        const ElementAnchor anchor = parseAnchor(value);
+        if (!anchor.isEmpty() && parseAnchor(formatAnchor(anchor)) != anchor)
+            std::abort();
+        if (linknameOfStored(storedLinkname(value)) != value)
+            std::abort();
+    }
+}
+
 void exerciseStore(const TemplateStore &loaded)
 {
+    checkValueRoundTrips(loaded);
     NullSink sink;
     const QStringList names = loaded.ListTemplateNames(false);
     const QStringList heads = loaded.ListTemplateHeads();

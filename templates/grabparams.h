@@ -1,5 +1,7 @@
 #pragma once
 
+#include "templates/elementanchor.h"
+
 #include <QString>
 
 namespace qh::templates {
@@ -23,6 +25,10 @@ struct GrabParams
     QString sContentTagname; // tag name of the chapter-text element, upper case as the document model gives it
     QString sTitleTagname;   // tag name of the chapter-title element
     GrabEngine engine = GrabEngine::Static;
+    // What the title, text and link elements were like on the sample page; empty when the template predates them.
+    ElementAnchor titleAnchor = {};
+    ElementAnchor contentAnchor = {};
+    ElementAnchor linkAnchor = {};
 
     friend bool operator==(const GrabParams &, const GrabParams &) = default;
 };

@@ -1,6 +1,7 @@
 #include "templates/selection.h"
 
 #include "common/messagesink.h"
+#include "templates/elementanchor.h"
 #include "templates/enginekey.h"
 #include "templates/templatechooser.h"
 #include "templates/templatefile.h"
@@ -35,10 +36,13 @@ GrabParams SelectTemplate(const TemplateStore &store, const QString &head, Templ
         selectChooserItem(chooser, name);
     params.icontentindex = readPosition(store, head, u"icontentindex"_s, name, messages);
     params.iparentindex = readPosition(store, head, u"iparentindex"_s, name, messages);
-    params.linkname = store.ReadTemplateParam(head, u"linkname"_s, name);
+    params.linkname = linknameOfStored(store.ReadTemplateParam(head, u"linkname"_s, name));
     params.sContentTagname = store.ReadTemplateParam(head, u"sContentTagname"_s, name);
     params.sTitleTagname = store.ReadTemplateParam(head, u"sTitleTagname"_s, name);
     params.engine = engineOfValue(store.ReadTemplateParam(head, EngineKey.toString(), name));
+    params.titleAnchor = parseAnchor(store.ReadTemplateParam(head, TitleAnchorKey.toString(), name));
+    params.contentAnchor = parseAnchor(store.ReadTemplateParam(head, ContentAnchorKey.toString(), name));
+    params.linkAnchor = parseAnchor(store.ReadTemplateParam(head, LinkAnchorKey.toString(), name));
     return params;
 }
 

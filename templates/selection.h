@@ -14,7 +14,8 @@ class TemplateStore;
 // empty or "自动" picks the first template in store order that serves head, a name picks that template whatever
 // its head. The template in use is then selected in chooser (letter case ignored; nothing selected if no item
 // matches). Each of the three positions the template lacks reads as -1 and shows "提取模板参数错误" through
-// messages; the book starts anyway. The engine comes from the key "sEngine" (see enginekey.h). Throws the conversion
+// messages; the book starts anyway. The engine comes from the key "sEngine" (see enginekey.h), the anchors from
+// their keys (see elementanchor.h: a missing or damaged one is empty). Throws the conversion
 // error when a position is not an integer.
 GrabParams SelectTemplate(const TemplateStore &store, const QString &head, TemplateChooser &chooser,
                           MessageSink &messages);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "templates/elementanchor.h"
 #include "templates/enginekey.h"
 #include "templates/templatestore.h"
 
@@ -18,6 +19,10 @@ struct TemplateValues
     QString sContentTagname;
     QString sTitleTagname;
     GrabEngine engine = GrabEngine::Static;
+    // The elements' anchors, from the sample page; empty ones are not written.
+    ElementAnchor titleAnchor = {};
+    ElementAnchor contentAnchor = {};
+    ElementAnchor linkAnchor = {};
 };
 
 // The engine of the first template named name; static when there is none or its record lacks the key.
@@ -29,7 +34,9 @@ GrabEngine engineOfTemplate(const TemplateStore &store, const QString &name);
 // name, that head is not empty.
 //
 // A web template gets "sEngine=web" after the six values. A static one gets no sEngine line, so its record is what
-// older versions wrote; only a template that was a web one has its line rewritten to "sEngine=static".
+// older versions wrote; only a template that was a web one has its line rewritten to "sEngine=static". Anchors
+// follow; an empty one is written only to clear an anchor the record has, so that it cannot outlive the positions
+// it was made with. A multi-line link markup is stored with storedLinkname.
 void storeTemplateValues(TemplateStore &store, const QString &name, const QString &head, const TemplateValues &values);
 
 } // namespace qh::templates

@@ -283,6 +283,10 @@ TEST_F(WizardTest, DefinitionRecordsPositionsAndSaves)
         u"iparentindex=%1"_s.arg(int(Tr)),
         u"sContentTagname=TD"_s,
         u"sTitleTagname=H1"_s,
+        // What the three elements are like, up to the nearest ancestor with an id.
+        u"sTitleAnchor=1|H1;;;;|DIV;box;"_s,
+        u"sContentAnchor=1|TD;;;;|TR;;|TBODY;;|TABLE;;|DIV;box;"_s,
+        u"sLinkAnchor=1|A;;;;下一页|P;;|DIV;box;"_s,
     };
     EXPECT_EQ(savedStore().lines(), expected);
     EXPECT_EQ(wizard.listNames(), QStringList{u"样例"_s});
@@ -852,6 +856,9 @@ TEST_F(WizardWindowTest, DefineByClickingThenGrabTheBook)
         u"iparentindex=%1"_s.arg(document->parentIndexAt(content)),
         u"sContentTagname=DIV"_s,
         u"sTitleTagname=H1"_s,
+        u"sTitleAnchor=1|H1;title;;;|DIV;;bookname|DIV;;box_con|BODY;;"_s,
+        u"sContentAnchor=1|DIV;content;;;|DIV;;box_con|BODY;;"_s,
+        u"sLinkAnchor=1|A;;;;下一页|DIV;;bottem1|DIV;;bookname|DIV;;box_con|BODY;;"_s,
     };
     EXPECT_EQ(templates::LoadTemplateFile(dataDir() + u"/system.tpe"_s).lines(), expected);
 
@@ -1057,7 +1064,9 @@ TEST_F(WizardTest, WebTemplateIsReadFromTheLivePage)
     EXPECT_EQ(record.mid(3),
               (QStringList{u"linkname=<font>下一页</font>"_s, u"ititleindex=%1"_s.arg(title),
                            u"icontentindex=%1"_s.arg(content), u"iparentindex=%1"_s.arg(liveIndexOf(page, u"#box"_s)),
-                           u"sContentTagname=DIV"_s, u"sTitleTagname=H1"_s, u"sEngine=web"_s}));
+                           u"sContentTagname=DIV"_s, u"sTitleTagname=H1"_s, u"sEngine=web"_s,
+                           u"sTitleAnchor=1|H1;t;;;|DIV;box;"_s, u"sContentAnchor=1|DIV;c;;;|DIV;box;"_s,
+                           u"sLinkAnchor=1|A;n;;;下一页|P;;|DIV;box;"_s}));
     // The static engine's document has no chapter title there: the template needs the web engine.
     const auto staticDocument = browser::parseHtmlDocument(ScriptedPage, "text/html", server.url(u"/scripted"_s));
     EXPECT_TRUE(title >= staticDocument->elementCount() || staticDocument->tagNameAt(title) != u"H1"_s);

@@ -1,3 +1,5 @@
+#include "demo/httpserver.h"
+#include "demo/samplebook.h"
 #include "support/testutils.h"
 
 #include <QDir>
@@ -234,4 +236,56 @@ TEST_F(CliTemplatesTest, MissingStoreHoldsNoTemplates)
     EXPECT_EQ(run({u"templates"_s, u"export"_s, m_dir.filePath(u"out.tpe"_s)}).status, 1);
     EXPECT_FALSE(QFile::exists(m_dir.filePath(u"out.tpe"_s)));
     EXPECT_FALSE(QFile::exists(templateFile()));
+}
+
+// With a sample page at --url, define checks the positions against it, records the anchors of what they point at
+// and prints what the template takes from the page; positions or a link that the page does not have are refused
+// with the store left as it was.
+TEST_F(CliTemplatesTest, DefineReadsTheSamplePage)
+{
+    const qh::demo::SampleBook book(3, 200);
+    qh::demo::HttpServer server;
+    server.setPage(book.chapterPath(1), book.chapterPage(1), "text/html");
+    const qh::demo::TemplatePositions at = book.templatePositions();
+    const QString url = server.url(book.chapterPath(1)).toString();
+    const auto defineAt = [&](int title, const QString &contentTag, const QString &linkname, int parent) {
+        return run({u"templates"_s, u"define"_s, u"--name"_s, u"样例"_s, u"--url"_s, url, u"--linkname"_s, linkname,
+                    u"--title-index"_s, QString::number(title), u"--title-tag"_s, u"H1"_s, u"--content-index"_s,
+                    QString::number(at.content), u"--content-tag"_s, contentTag, u"--parent-index"_s,
+                    QString::number(parent)});
+    };
+
+    const CliResult ok = defineAt(at.title, u"DIV"_s, u"下一页"_s, at.parent);
+    ASSERT_EQ(ok.status, 0) << ok.err.toStdString();
+    EXPECT_TRUE(ok.out.contains(u"title: "_s + book.chapterTitle(1))) << ok.out.toStdString();
+    EXPECT_TRUE(ok.out.contains(u"text: "_s + book.chapterText(1).simplified().first(10))) << ok.out.toStdString();
+    EXPECT_TRUE(ok.out.contains(u"next: "_s + server.url(book.chapterPath(2)).toString())) << ok.out.toStdString();
+    const QString shown = run({u"templates"_s, u"show"_s, u"样例"_s}).out;
+    EXPECT_TRUE(shown.contains(u"\nsTitleAnchor=1|H1;title;;;|"_s)) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(u"\nsContentAnchor=1|DIV;content;;;|DIV;;box_con|"_s)) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(u"\nsLinkAnchor=1|A;;;;下一页|DIV;;bottem1|"_s)) << shown.toStdString();
+    const QByteArray saved = bytes(templateFile());
+
+    const struct
+    {
+        const char *what;
+        int title;
+        QString contentTag;
+        QString linkname;
+        int parent;
+        QString says;
+    } refused[] = {
+        {"title tag", at.title + 1, u"DIV"_s, u"下一页"_s, at.parent, u"--title-index"_s},
+        {"content tag", at.title, u"TD"_s, u"下一页"_s, at.parent, u"--content-index"_s},
+        {"parent", at.title, u"DIV"_s, u"下一页"_s, at.parent - 1, u"--parent-index"_s},
+        {"link", at.title, u"DIV"_s, u"下一章"_s, at.parent, u"下一章"_s},
+        {"out of range", 100000, u"DIV"_s, u"下一页"_s, at.parent, u"--title-index"_s},
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(c.what);
+        const CliResult result = defineAt(c.title, c.contentTag, c.linkname, c.parent);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.contains(c.says)) << result.err.toStdString();
+        EXPECT_EQ(bytes(templateFile()), saved);
+    }
 }
