@@ -556,6 +556,39 @@ TEST_F(SchedulerTest, ResumeOfAFileInAnotherEncodingStops)
     EXPECT_EQ(books.head().PagesDone, 2);
 }
 
+// A head row no book can start from (a status word the program does not write, an old "已下载" row, a count that is
+// no number) is reported and the scheduler halts, rather than waiting for it forever; an existing book file is
+// left as it is.
+TEST_F(SchedulerTest, AHeadRowThatCannotStartIsReported)
+{
+    QFile file(bookFile(u"样例"_s));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("earlier chapters\r\n");
+    file.close();
+    const struct
+    {
+        const char *what;
+        core::BookStatus status;
+        int pages;
+    } cases[] = {
+        {"unknown status", core::BookStatus::Unknown, 0},
+        {"downloaded", core::BookStatus::Downloaded, 0},
+        {"count that is no number", core::BookStatus::Queued, -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        books.setEntries({{u"样例"_s, c.pages, c.status, server.url(book.chapterPath(1))}});
+        ui = test::RecordingHost();
+        scheduler().start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.messages.isEmpty() || !ui.errors.isEmpty(); }, 5'000));
+        const QString told = (ui.messages + ui.errors).join(u'|');
+        EXPECT_TRUE(told.contains(u"样例"_s)) << told.toStdString();
+        EXPECT_FALSE(scheduler().isRunning());
+        EXPECT_TRUE(ends.isEmpty());
+        EXPECT_EQ(readAll(bookFile(u"样例"_s)), QByteArray("earlier chapters\r\n"));
+    }
+}
+
 // Stop always halts the timer, even when nothing was running to stop.
 TEST_F(SchedulerTest, StopAlwaysHaltsTheTimer)
 {
