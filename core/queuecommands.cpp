@@ -47,7 +47,9 @@ void QueueCommands::DeleteSelectedBooks(const QList<BookQueue::BookId> &selected
             m_messages.ShowMsg(u"正在下载中的电子书不能删除，请先停止后再删除。"_s);
             return;
         }
-        removeIfPresent(BookWorkFilePath(paths.tempFolder, book.BookName));
+        const QString workFile = BookWorkFilePath(paths.tempFolder, book.BookName);
+        removeIfPresent(workFile);
+        removeIfPresent(workFile.chopped(4) + u".pages"_s); // the addresses of its pages, beside its checkpoint
         removeIfPresent(BookFilePath(paths.saveFolder, book.BookName));
         m_queue.remove(row);
         SaveBookList(m_queue, paths.listFile);

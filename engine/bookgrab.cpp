@@ -80,10 +80,13 @@ BookGrab::~BookGrab()
         m_browser.stop();
 }
 
-void BookGrab::start(const QUrl &url)
+void BookGrab::start(const QUrl &url, const QSet<QUrl> &earlierPages)
 {
     m_running = true;
     m_visited.clear();
+    for (const QUrl &page : earlierPages)
+        m_visited.insert(withoutFragment(page));
+    m_lastTaken.reset();
     m_pagesTaken = 0;
     // The next page may be asked for while this one is parsed; with a delay between pages it must not.
     m_browser.setNextLinkHint(m_timing.pageDelayMs == 0 ? m_params.linkname : QString());
@@ -254,6 +257,10 @@ void BookGrab::onNextLink(const QString &href)
     const bool last = next.isEmpty() || m_visited.contains(next);
     m_search.reset();
     m_document.reset();
+    // The same title and text as the page before: a link that only looks new (a session id in it) leading to the
+    // same page again. The repeat is not taken, and the book ends.
+    if (m_lastTaken && m_lastTaken->first == m_title && m_lastTaken->second == m_text)
+        return end(GrabEnd::Complete);
     takePage(last ? QUrl() : next);
     if (!m_running)
         return; // stopped from a receiver of pageCompleted
@@ -319,6 +326,7 @@ void BookGrab::takePage(const QUrl &nextUrl)
 {
     const QString title = std::exchange(m_title, QString());
     const QString text = std::exchange(m_text, QString());
+    m_lastTaken = std::make_pair(title, text);
     ++m_pagesTaken;
     Q_EMIT pageCompleted(title, text, nextUrl);
 }

@@ -12,6 +12,8 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace qh::engine {
 
@@ -57,7 +59,9 @@ public:
              GrabTiming timing, const Clock &clock, QObject *parent = nullptr);
     ~BookGrab() override;
 
-    void start(const QUrl &url);
+    // earlierPages: the addresses of the pages the book already holds, so that a link back into them ends the book
+    // whatever run grabbed them.
+    void start(const QUrl &url, const QSet<QUrl> &earlierPages = {});
 
     // Tells the grab that the stop flag has been set: a page load or a wait in progress ends at once, a running
     // search at its next probe.
@@ -105,7 +109,10 @@ private:
     int m_attempt = 0;
     int m_pagesTaken = 0;       // in this run
     qint64 m_lastAnswerMs = -1; // when the latest request was answered
-    QSet<QUrl> m_visited;       // the pages grabbed in this run, to end books whose links go round in a circle
+    QSet<QUrl> m_visited;       // the book's pages, to end books whose links go round in a circle
+    // The page taken last in this run: a page that repeats it (a last page whose link only changes a session id)
+    // ends the book.
+    std::optional<std::pair<QString, QString>> m_lastTaken;
     std::shared_ptr<const browser::Document> m_document;
     std::unique_ptr<LocatorSearch> m_search;
     QString m_title;

@@ -45,7 +45,8 @@ void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint)
     text::writeLines(path,
                      {u"pages="_s + QString::number(checkpoint.pages), u"bytes="_s + QString::number(checkpoint.bytes),
                       u"encoding="_s + encodingName(checkpoint.encoding),
-                      u"url="_s + QString::fromUtf8(checkpoint.nextUrl.toEncoded())},
+                      u"url="_s + QString::fromUtf8(checkpoint.nextUrl.toEncoded()),
+                      u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')},
                      text::Encoding::Utf8);
 }
 
@@ -68,20 +69,34 @@ std::optional<BookCheckpoint> readCheckpoint(const QString &path)
             checkpoint.encoding = value == u"utf-8" ? text::Encoding::Utf8 : text::Encoding::Gb18030;
         else if (key == u"url")
             checkpoint.nextUrl = QUrl::fromEncoded(value.toUtf8());
+        else if (key == u"template")
+            checkpoint.templateName = value;
     }
     if (!pages || !bytes || checkpoint.pages < 0 || checkpoint.bytes < 0)
         throw Error(u"书的进度记录“%1”已损坏，无法续传。"_s.arg(nativePath(path)));
     return checkpoint;
 }
 
+namespace {
+
+QString pagesFileOf(const QString &checkpointFile)
+{
+    return (checkpointFile.endsWith(u".lst"_s) ? checkpointFile.chopped(4) : checkpointFile) + u".pages"_s;
+}
+
+} // namespace
+
 BookWriter::BookWriter(QString bookFile, QString checkpointFile)
-    : m_bookFile(std::move(bookFile)), m_checkpointFile(std::move(checkpointFile))
+    : m_bookFile(std::move(bookFile)), m_checkpointFile(std::move(checkpointFile)),
+      m_pagesFile(pagesFileOf(m_checkpointFile))
 {}
 
-BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding encoding)
+BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding encoding, const QString &templateName)
 {
     m_pending.clear();
+    m_pendingUrls.clear();
     m_pendingPages = 0;
+    m_pageUrls.clear();
     std::optional<BookCheckpoint> saved = readCheckpoint(m_checkpointFile);
     // A checkpoint of no pages holds nothing to resume; the row says where the book begins.
     if (saved && saved->pages == 0)
@@ -101,10 +116,12 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
         if (file.size() > saved->bytes)
             text::truncateFile(m_bookFile, saved->bytes); // pages whose checkpoint never landed
         m_committed = *saved;
+        readPageUrls();
         return m_committed;
     }
 
-    m_committed = BookCheckpoint{pagesDone, url, 0, encoding};
+    m_committed = BookCheckpoint{pagesDone, url, 0, encoding, templateName};
+    QFile::remove(m_pagesFile);
     if (pagesDone > 0) {
         // A book an older version began: its file is all there is to go on.
         if (!QFileInfo::exists(m_bookFile))
@@ -125,8 +142,25 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
     return m_committed;
 }
 
-void BookWriter::addPage(const QString &title, const QString &text, const QUrl &nextUrl)
+void BookWriter::readPageUrls()
 {
+    if (!QFileInfo::exists(m_pagesFile))
+        return;
+    QStringList lines = text::readLines(m_pagesFile, text::Encoding::Utf8);
+    // Addresses past the checkpoint belong to pages cut off with it.
+    const qsizetype kept = std::min<qsizetype>(lines.size(), m_committed.pages);
+    if (lines.size() > kept) {
+        lines = lines.first(kept);
+        text::writeLines(m_pagesFile, lines, text::Encoding::Utf8);
+    }
+    for (const QString &line : std::as_const(lines))
+        m_pageUrls.insert(QUrl::fromEncoded(line.toUtf8()));
+}
+
+void BookWriter::addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl)
+{
+    m_pendingUrls += pageUrl.toEncoded() + "\r\n";
+    m_pageUrls.insert(pageUrl);
     m_pending += formatBookText({title, text}, m_committed.encoding);
     ++m_pendingPages;
     m_pendingNextUrl = nextUrl;
@@ -144,6 +178,11 @@ const BookCheckpoint &BookWriter::commit()
         next.nextUrl = m_pendingNextUrl;
     text::appendToFile(m_bookFile, bytes);
     try {
+        // Only used to end a book that links back into itself: a failure here is not the book's.
+        try {
+            text::appendToFile(m_pagesFile, m_pendingUrls);
+        } catch (const Error &) {
+        }
         writeCheckpoint(m_checkpointFile, next);
     } catch (const Error &) {
         // The pages are in the file but not in the checkpoint: cut them off, so the two agree.
@@ -155,6 +194,7 @@ const BookCheckpoint &BookWriter::commit()
     }
     m_committed = next;
     m_pending.clear();
+    m_pendingUrls.clear();
     m_pendingPages = 0;
     return m_committed;
 }
@@ -162,6 +202,7 @@ const BookCheckpoint &BookWriter::commit()
 void BookWriter::finish()
 {
     QFile::remove(m_checkpointFile);
+    QFile::remove(m_pagesFile);
 }
 
 } // namespace qh::engine

@@ -2,6 +2,7 @@
 
 #include "common/textfile.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QUrl>
 
@@ -17,6 +18,7 @@ struct BookCheckpoint
     QUrl nextUrl;
     qint64 bytes = 0;
     text::Encoding encoding = text::Encoding::Gb18030;
+    QString templateName; // the template the book began with: it keeps it wherever its pages move
 
     bool operator==(const BookCheckpoint &) const = default;
 };
@@ -39,10 +41,15 @@ public:
     // book without one either starts anew (pagesDone 0: an existing file is replaced) or, with pages done, is an
     // older version's file: it must exist and read cleanly in encoding. Returns the checkpoint the grab goes on
     // from. Throws qh::Error naming the file when the book cannot be resumed.
-    BookCheckpoint open(int pagesDone, const QUrl &url, text::Encoding encoding);
+    BookCheckpoint open(int pagesDone, const QUrl &url, text::Encoding encoding, const QString &templateName = {});
+
+    // The addresses of the pages the book holds, as far as they were recorded (books begun by older versions: only
+    // those of later runs).
+    const QSet<QUrl> &pageUrls() const { return m_pageUrls; }
 
     // A whole page; nextUrl is where the book goes on (empty after its last page).
-    void addPage(const QString &title, const QString &text, const QUrl &nextUrl);
+    // pageUrl: the page's own address.
+    void addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl);
     bool hasPendingPages() const { return m_pendingPages > 0; }
     // The bytes of the pages not yet on disk.
     qsizetype pendingBytes() const { return m_pending.size(); }
@@ -58,8 +65,13 @@ public:
     const QString &bookFile() const { return m_bookFile; }
 
 private:
+    void readPageUrls();
+
     const QString m_bookFile;
     const QString m_checkpointFile;
+    const QString m_pagesFile; // the pages' addresses, a line each, in the order of the book
+    QSet<QUrl> m_pageUrls;
+    QByteArray m_pendingUrls;
     BookCheckpoint m_committed;
     QByteArray m_pending; // encoded as they come, so a batch costs its size in the file, not twice that in UTF-16
     int m_pendingPages = 0;

@@ -138,8 +138,26 @@ void DownloadScheduler::tick()
 void DownloadScheduler::startHeadBook()
 {
     const core::BookEntry head = m_books.head();
+    const QString bookFile = m_config.bookFilePath ? m_config.bookFilePath(head.BookName)
+                                                   : core::BookFilePath(m_config.saveFolder, head.BookName);
+    // Without a work folder of its own the checkpoint lies in "temp" beside the book.
+    const QString workFolder =
+        m_config.workFolder.isEmpty() ? QFileInfo(bookFile).absolutePath() + u"/temp"_s : m_config.workFolder;
+    const QString workFile = core::BookWorkFilePath(workFolder, head.BookName);
+    // A book keeps the template it began with, also when its pages have moved to another host (a mirror, a
+    // redirect), where choosing by the host would find none or another.
+    QString begunWith;
+    try {
+        if (const std::optional<BookCheckpoint> saved = readCheckpoint(workFile); saved && saved->pages > 0)
+            begunWith = saved->templateName;
+    } catch (const Error &) {
+        // A damaged checkpoint is reported when the book opens.
+    }
+    if (!begunWith.isEmpty() && m_store.FindTemplateByName(begunWith) &&
+        templates::selectChooserItem(m_chooser, begunWith) < 0)
+        begunWith.clear();
     const QString siteHead = templates::SiteHeadOf(head.CurrentUrl.toString());
-    if (!m_store.TemplateExistsForHead(siteHead)) {
+    if (begunWith.isEmpty() && !m_store.TemplateExistsForHead(siteHead)) {
         stopRequest(true, true);
         m_host.ShowMsg(NoTemplateMessage);
         return;
@@ -167,16 +185,12 @@ void DownloadScheduler::startHeadBook()
     m_watchPages = pagesDone;
     m_stopFlag.clear();
     m_bookName = head.BookName;
-    const QString bookFile = m_config.bookFilePath ? m_config.bookFilePath(head.BookName)
-                                                   : core::BookFilePath(m_config.saveFolder, head.BookName);
-    // Without a work folder of its own the checkpoint lies in "temp" beside the book.
-    const QString workFolder =
-        m_config.workFolder.isEmpty() ? QFileInfo(bookFile).absolutePath() + u"/temp"_s : m_config.workFolder;
-    m_writer = std::make_unique<BookWriter>(bookFile, core::BookWorkFilePath(workFolder, head.BookName));
+    m_writer = std::make_unique<BookWriter>(bookFile, workFile);
     m_writeFailed = false;
     QUrl startUrl = head.CurrentUrl;
     try {
-        const BookCheckpoint resumed = m_writer->open(pagesDone, head.CurrentUrl, m_config.encoding);
+        const BookCheckpoint resumed =
+            m_writer->open(pagesDone, head.CurrentUrl, m_config.encoding, m_chooser.currentText());
         // The checkpoint is what the file holds; a row saved in between may be ahead of it or behind.
         m_books.setPagesDone(0, resumed.pages);
         if (!resumed.nextUrl.isEmpty())
@@ -198,13 +212,13 @@ void DownloadScheduler::startHeadBook()
     connect(m_grab.get(), &BookGrab::textFound, this, &DownloadScheduler::previewChanged);
     connect(m_grab.get(), &BookGrab::pageCompleted, this, &DownloadScheduler::onPageCompleted);
     connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);
-    m_grab->start(startUrl);
+    m_grab->start(startUrl, m_writer->pageUrls());
 }
 
 void DownloadScheduler::onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl)
 {
     // Title, text, count and next address change together, so the book never holds half a page.
-    m_writer->addPage(title, text, nextUrl);
+    m_writer->addPage(title, text, m_books.head().CurrentUrl, nextUrl);
     const int pages = m_books.head().PagesDone + 1;
     m_books.setPagesDone(0, pages);
     if (!nextUrl.isEmpty())

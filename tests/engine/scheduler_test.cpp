@@ -589,6 +589,77 @@ TEST_F(SchedulerTest, AHeadRowThatCannotStartIsReported)
     }
 }
 
+// The loop guard covers the whole book, not only the current run: a book resumed after chapter 3 whose chapter 4
+// links back to chapter 1 ends there, with chapters 1 to 4 each once.
+TEST_F(SchedulerTest, ALinkBackIntoTheBookEndsItAcrossAResume)
+{
+    std::atomic<int> calls = 0;
+    QByteArray fourth = book.chapterPage(4);
+    fourth.replace(text::encode(book.chapterPath(5)), text::encode(book.chapterPath(1)));
+    server.setHandler(book.chapterPath(4), [&calls, fourth](const demo::HttpRequest &) {
+        HttpResponse response = HttpResponse::page(fourth, "text/html");
+        if (calls++ == 0)
+            response.delayMs = HttpResponse::Never;
+        return response;
+    });
+    queue(u"样例"_s);
+    scheduler().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.load() == 1 && books.head().PagesDone == 3; }, 10'000));
+    scheduler().requestStop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10'000));
+    ends.clear();
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 4));
+}
+
+// A last page whose link leads to itself under a new session id each time is taken once: a page with the same title
+// and text as the one before ends the book.
+TEST_F(SchedulerTest, APageThatRepeatsThePreviousEndsTheBook)
+{
+    std::atomic<int> sid = 0;
+    const QString last = book.chapterPath(5);
+    server.setHandler(last, [this, &sid](const demo::HttpRequest &) {
+        QByteArray page = book.chapterPage(5);
+        // The last chapter's link to the index becomes a "next page" link to itself with a fresh session id.
+        const QByteArray self = text::encode(book.chapterPath(5) + u"?sid="_s + QString::number(++sid));
+        page.replace(QByteArray("</body>"), QByteArray("<a href=\"" + self + "\">" +
+                                                       text::encode(SampleBook::nextLinkName()) + "</a></body>"));
+        return HttpResponse::page(page, "text/html");
+    });
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+    EXPECT_LE(sid.load(), 3); // the page, its one repeat, and the repeat's successor asked for early
+}
+
+// A book whose pages move to another host (a mirror) keeps the template it began with instead of looking for one
+// by the new host, which has none.
+TEST_F(SchedulerTest, ABookKeepsItsTemplateWhenItsPagesMoveHost)
+{
+    std::atomic<int> calls = 0;
+    hangFirstRequest(3, calls);
+    queue(u"样例"_s);
+    scheduler().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.load() == 1 && books.head().PagesDone == 2; }, 10'000));
+    scheduler().requestStop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10'000));
+
+    // The same server under another name: no template has that head.
+    QUrl moved = books.head().CurrentUrl;
+    moved.setHost(u"localhost"_s);
+    books.setCurrentUrl(0, moved);
+    ASSERT_FALSE(store.TemplateExistsForHead(templates::SiteHeadOf(moved.toString())));
+    config.stallMs = 60'000;
+    ends.clear();
+    ui.messages.clear();
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Complete});
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(u'|').toStdString();
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+}
+
 // Stop always halts the timer, even when nothing was running to stop.
 TEST_F(SchedulerTest, StopAlwaysHaltsTheTimer)
 {
