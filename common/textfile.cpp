@@ -272,7 +272,7 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes)
     syncFolderOf(path);
 }
 
-void appendToFile(const QString &path, const QByteArray &bytes)
+void appendToFile(const QString &path, const QByteArray &bytes, bool flush)
 {
     const auto fail = [&](int error) {
         throw Error(QStringLiteral("无法写入文件“%1”：%2").arg(nativePath(path), systemError(error)));
@@ -296,11 +296,11 @@ void appendToFile(const QString &path, const QByteArray &bytes)
     };
     if (!writeAll(fd, bytes.constData(), bytes.size()))
         undo(errno);
-    if (::fsync(fd) != 0)
+    if (flush && ::fsync(fd) != 0)
         undo(errno);
     if (::close(fd) != 0)
         fail(errno);
-    if (end == 0)
+    if (flush && end == 0)
         syncFolderOf(path);
 }
 

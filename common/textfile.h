@@ -38,7 +38,8 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 // Appends bytes to path (made when missing) and flushes them to disk. On failure the file is cut back to where it
 // ended before, so it never ends in part of a write, and qh::Error names the file and the cause.
-void appendToFile(const QString &path, const QByteArray &bytes);
+// flush: false leaves the bytes to the system's own write-back, for data that may be lost in a crash.
+void appendToFile(const QString &path, const QByteArray &bytes, bool flush = true);
 
 // Cuts path to size bytes and flushes it. Throws qh::Error.
 void truncateFile(const QString &path, qint64 size);

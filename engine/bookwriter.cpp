@@ -180,7 +180,7 @@ const BookCheckpoint &BookWriter::commit()
     try {
         // Only used to end a book that links back into itself: a failure here is not the book's.
         try {
-            text::appendToFile(m_pagesFile, m_pendingUrls);
+            text::appendToFile(m_pagesFile, m_pendingUrls, false);
         } catch (const Error &) {
         }
         writeCheckpoint(m_checkpointFile, next);

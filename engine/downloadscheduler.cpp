@@ -225,7 +225,7 @@ void DownloadScheduler::onPageCompleted(const QString &title, const QString &tex
         m_books.setCurrentUrl(0, nextUrl);
     // Pages wait at most the checkpoint interval for their turn on disk, however slowly the next ones come.
     // A fast grab does not gather more than a batch in memory before it writes.
-    constexpr qsizetype MaxPendingBytes = qsizetype(2) << 20;
+    constexpr qsizetype MaxPendingBytes = qsizetype(8) << 20;
     if (m_clock.nowMs() - m_lastCommitMs >= m_config.checkpointMs || m_writer->pendingBytes() >= MaxPendingBytes)
         checkpoint();
     else if (!m_checkpointTimer.isActive())
