@@ -13,22 +13,6 @@ using namespace Qt::StringLiterals;
 
 namespace qh::app {
 
-namespace {
-
-// Spaces and control characters off both ends, as the address field is read.
-QString trimControls(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first).unicode() <= 0x20)
-        ++first;
-    while (last > first && text.at(last - 1).unicode() <= 0x20)
-        --last;
-    return text.mid(first, last - first);
-}
-
-} // namespace
-
 QString renameSuggestion(const QString &candidate)
 {
     return candidate.left(8) + QDateTime::currentDateTime().toString(u"MMddss"_s);
@@ -47,7 +31,7 @@ AddBook::~AddBook() = default;
 void AddBook::start()
 {
     const QString address = m_ui.InputText(AddressCaption, AddressPrompt, QString());
-    const QString trimmed = trimControls(address);
+    const QString trimmed = core::trimControls(address);
     if (trimmed.isEmpty()) {
         m_ui.ShowMsg(NoAddressMessage);
         Q_EMIT finished(false);

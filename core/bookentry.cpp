@@ -38,7 +38,7 @@ BookStatus statusOfWord(const QString &word)
     return BookStatus::Unknown;
 }
 
-QUrl addressFromText(const QString &text)
+QString trimControls(const QString &text)
 {
     qsizetype first = 0;
     qsizetype last = text.size();
@@ -46,7 +46,12 @@ QUrl addressFromText(const QString &text)
         ++first;
     while (last > first && text.at(last - 1).unicode() <= 0x20)
         --last;
-    return QUrl(text.mid(first, last - first), QUrl::TolerantMode);
+    return text.mid(first, last - first);
+}
+
+QUrl addressFromText(const QString &text)
+{
+    return QUrl(trimControls(text), QUrl::TolerantMode);
 }
 
 QString storableText(const QString &text)

@@ -33,8 +33,11 @@ struct BookEntry
     bool operator==(const BookEntry &) const = default;
 };
 
-// An address as the user typed it or a list file holds it: spaces and control characters off both ends, parsed
-// tolerantly as browsers take a typed address.
+// The text with spaces and control characters off both ends, as an address field is read.
+QString trimControls(const QString &text);
+
+// An address as the user typed it or a list file holds it: trimControls(), parsed tolerantly as browsers take a
+// typed address.
 QUrl addressFromText(const QString &text);
 
 // Names come from web pages and the list file cannot hold a "|" or a line break in a field: a "|" becomes the
