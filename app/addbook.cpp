@@ -39,7 +39,8 @@ void AddBook::start()
     }
 
     m_running = true;
-    m_row = m_books.append({core::ProbingCaption, 0, core::BookStatus::Queued, core::addressFromText(address)});
+    m_row = m_books.append(
+        {core::ProbingCaption, 0, core::BookStatus::Queued, core::addressFromText(address), m_paths.format});
     m_probe->start(core::addressFromText(trimmed));
 }
 

@@ -29,8 +29,9 @@ public:
 // Where the new book's files go; taken when the operation starts.
 struct AddBookPaths
 {
-    QString saveFolder; // SavePath: a name whose text file exists there is taken
-    QString listFile;   // "downlist.dat"
+    QString saveFolder;                   // SavePath: a name whose text file exists there is taken
+    QString listFile;                     // "downlist.dat"
+    BookFormat format = BookFormat::Text; // what the book is written as: the settings' choice when it is added
 };
 
 // Texts of the operation.

@@ -22,7 +22,7 @@ const QString TemplateName = u"示例书网"_s;
 
 } // namespace
 
-DemoSite::DemoSite(int chapterCount)
+DemoSite::DemoSite(BookFormat format, int chapterCount)
     : m_book(std::make_unique<demo::SampleBook>(chapterCount)), m_server(std::make_unique<demo::HttpServer>())
 {
     if (!m_dir.isValid())
@@ -38,6 +38,7 @@ DemoSite::DemoSite(int chapterCount)
     settings::AppSettings settings;
     settings.SavePath = QDir::toNativeSeparators(saveFolder());
     settings.AutoDownload = true;
+    settings.OutputFormat = format;
     settings::SaveSettings(m_folder->settingsFile(), settings);
 
     const QString firstPage = m_server->url(m_book->chapterPath(1)).toString();
@@ -57,7 +58,7 @@ DemoSite::DemoSite(int chapterCount)
     templates::SaveTemplateFile(m_folder->templateFile(), store);
 
     core::BookQueue books;
-    books.append({bookName(), 0, core::BookStatus::Queued, core::addressFromText(firstPage)});
+    books.append({bookName(), 0, core::BookStatus::Queued, core::addressFromText(firstPage), format});
     core::SaveBookList(books, m_folder->bookListFile());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/bookformat.h"
 #include "common/datafolder.h"
 
 #include <QTemporaryDir>
@@ -21,7 +22,8 @@ class DemoSite
 {
 public:
     // Throws qh::Error when the folder or its files cannot be made.
-    explicit DemoSite(int chapterCount = 30);
+    // The demo's book is written as format says.
+    explicit DemoSite(BookFormat format = BookFormat::Text, int chapterCount = 30);
     ~DemoSite();
 
     DemoSite(const DemoSite &) = delete;

@@ -4,6 +4,7 @@
 #include "browser/webengineenvironment.h"
 #include "common/datafolder.h"
 #include "common/error.h"
+#include "settings/appsettings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -54,6 +55,16 @@ bool onlyPrintsText(int argc, char **argv)
     return false;
 }
 
+// The demo writes its book as the reader's own settings say, so that it shows what their books will be like.
+qh::BookFormat demoFormat(const QString &dataDir)
+{
+    try {
+        return qh::settings::LoadSettings(qh::DataFolder::locate(dataDir).settingsFile(), QString()).OutputFormat;
+    } catch (const qh::Error &) {
+        return qh::BookFormat::Text;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -84,7 +95,7 @@ int main(int argc, char **argv)
         // The demo's site and data folder live as long as the window.
         std::unique_ptr<qh::app::DemoSite> demoSite;
         if (parser.isSet(demo))
-            demoSite = std::make_unique<qh::app::DemoSite>();
+            demoSite = std::make_unique<qh::app::DemoSite>(demoFormat(parser.value(dataDir)));
         const qh::DataFolder folder = demoSite ? demoSite->folder() : qh::DataFolder::locate(parser.value(dataDir));
         qh::app::MainWindowOptions options = qh::app::defaultMainWindowOptions();
         if (demoSite)

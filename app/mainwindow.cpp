@@ -677,8 +677,10 @@ QWidget *TFrmMain::waitDialog() const
 void TFrmMain::BtnDownloadClick()
 {
     // Each book has a probe of its own (ewb2), so a second add does not cut the first one's load short.
-    auto *operation = new AddBook(m_session->queue(), m_session->makeProbeBrowser(), *m_dialogs,
-                                  AddBookPaths{m_session->settings().SavePath, m_folder.bookListFile()}, this);
+    auto *operation = new AddBook(
+        m_session->queue(), m_session->makeProbeBrowser(), *m_dialogs,
+        AddBookPaths{m_session->settings().SavePath, m_folder.bookListFile(), m_session->settings().OutputFormat},
+        this);
     connect(operation, &AddBook::finished, operation, &QObject::deleteLater);
     guarded([operation] { operation->start(); });
 }

@@ -3,6 +3,7 @@
 #   floor  one keep-alive HTTP client (curl) fetching every chapter in order
 #   peer   wget -r following the book's links
 #   ours   quillhaul-cli grab of the book
+#   epub   the same grab written as an EPUB book
 # then a stop and resume of the grabbed book. Run by hand after a build:
 #   bench/grab_benchmark.sh [CHAPTERS] [BUILD_DIR]
 # Needs curl, wget and GNU time (apt-get install curl wget time).
@@ -54,6 +55,13 @@ ours=$(awk -v a="$start" -v b="$(seconds)" 'BEGIN { print b - a }')
 rss_kb=$(tail -n 1 "$work/rss.txt")
 lines=$(wc -l < "$work/book.txt")
 
+# (d) the same grab written as an EPUB book.
+start=$(seconds)
+/usr/bin/time -f '%M' -o "$work/rss-epub.txt" "$bin/quillhaul-cli" --data-dir "$data" grab "$url" --name epub \
+    --format epub --out "$work/book.epub" 2> "$work/grab-epub.log"
+epub=$(awk -v a="$start" -v b="$(seconds)" 'BEGIN { print b - a }')
+epub_rss_kb=$(tail -n 1 "$work/rss-epub.txt")
+
 # Stop and resume: interrupt a second grab half-way, then time the resume of the rest (file read back).
 "$bin/quillhaul-cli" --data-dir "$data" grab "$url" --name resume 2> "$work/stop.log" &
 grab=$!
@@ -74,6 +82,8 @@ echo "peer  (wget -r):           $(rate "$peer")  ($fetched pages)"
 echo "ours  (quillhaul-cli grab): $(rate "$ours")  ($lines lines written)"
 awk -v o="$ours" -v f="$floor" -v p="$peer" 'BEGIN { printf "ours/floor %.2f   ours/peer %.2f\n", o / f, o / p }'
 echo "peak memory of the grab: $((rss_kb / 1024)) MB"
+echo "epub  (grab --format epub): $(rate "$epub"), peak memory $((epub_rss_kb / 1024)) MB, $(stat -c %s "$work/book.epub") bytes"
+awk -v e="$epub" -v o="$ours" 'BEGIN { printf "epub/text %.2f\n", e / o }'
 left=$((chapters - chapters / 2))
 awk -v s="$stopped" -v r="$resumed" -v o="$ours" -v n="$chapters" -v l="$left" 'BEGIN {
     printf "stop of a half-grabbed book (file written): %.3f s; resume of the rest: %.3f s (%.3f s over the pages)\n",

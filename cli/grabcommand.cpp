@@ -20,9 +20,10 @@ namespace qh::cli {
 namespace {
 
 const char GrabUsage[] =
-    "Usage: quillhaul-cli [--data-dir DIR] grab URL [--template NAME] [--name NAME] [--out FILE]\n";
+    "Usage: quillhaul-cli [--data-dir DIR] grab URL [--template NAME] [--name NAME] [--format text|epub]\n"
+    "                     [--out FILE]\n";
 const char QueueUsage[] = "Usage: quillhaul-cli [--data-dir DIR] queue list\n"
-                          "       quillhaul-cli [--data-dir DIR] queue add URL [--name NAME]\n"
+                          "       quillhaul-cli [--data-dir DIR] queue add URL [--name NAME] [--format text|epub]\n"
                           "       quillhaul-cli [--data-dir DIR] queue run\n";
 
 struct Options
@@ -31,6 +32,7 @@ struct Options
     QString templateName;
     QString name;
     QString out;
+    std::optional<BookFormat> format;
 };
 
 // Splits "--option VALUE" pairs from the positional arguments; nullopt on a malformed line.
@@ -52,6 +54,8 @@ std::optional<Options> parseOptions(QStringList args, const QStringList &allowed
             options.name = value;
         else if (arg == u"--out")
             options.out = value;
+        else if (arg == u"--format" && !(options.format = formatFromKey(value)))
+            return std::nullopt;
     }
     return options;
 }
@@ -59,12 +63,12 @@ std::optional<Options> parseOptions(QStringList args, const QStringList &allowed
 // Appends a queued row for url, named by --name or by the page's title like the add operation, a clash getting a
 // number, and saves the list; then calls done with the row's name, or with nothing (the cause on stderr) when the
 // page cannot be read. The title is read from the event loop, as the window reads it.
-void queueBook(session::Session &session, const QString &url, const QString &givenName, QTextStream &err,
-               std::function<void(std::optional<QString>)> done)
+void queueBook(session::Session &session, const QString &url, const QString &givenName, BookFormat format,
+               QTextStream &err, std::function<void(std::optional<QString>)> done)
 {
-    const auto append = [&session, url, done](const QString &candidate) {
+    const auto append = [&session, url, format, done](const QString &candidate) {
         const QString name = core::numberedFreeBookName(session.queue(), session.settings().SavePath, candidate);
-        session.queue().append({name, 0, core::BookStatus::Queued, core::addressFromText(url)});
+        session.queue().append({name, 0, core::BookStatus::Queued, core::addressFromText(url), format});
         session.saveQueue();
         done(session.queue().entries().constLast().BookName);
     };
@@ -87,6 +91,16 @@ void queueBook(session::Session &session, const QString &url, const QString &giv
                          }
                      });
     probe->start(core::addressFromText(url));
+}
+
+// Without --format, a book written to a file named ".epub" or ".txt" is written as that; else as the settings say.
+BookFormat formatOfOut(const QString &out, BookFormat settings)
+{
+    if (out.endsWith(u".epub"_s, Qt::CaseInsensitive))
+        return BookFormat::Epub;
+    if (out.endsWith(u".txt"_s, Qt::CaseInsensitive))
+        return BookFormat::Text;
+    return settings;
 }
 
 // Prints the scheduler's progress on stderr at most every ProgressIntervalMs, always ending with the latest state:
@@ -147,7 +161,7 @@ int runGrab(CliContext &context)
         context.out << GrabUsage;
         return ExitOk;
     }
-    const auto options = parseOptions(context.args, {u"--template"_s, u"--name"_s, u"--out"_s});
+    const auto options = parseOptions(context.args, {u"--template"_s, u"--name"_s, u"--out"_s, u"--format"_s});
     if (!options || options->positional.size() != 1) {
         context.err << GrabUsage;
         return ExitUsage;
@@ -160,6 +174,7 @@ int runGrab(CliContext &context)
         return ExitError;
     }
     const int chosen = session->chooser().currentIndex();
+    const BookFormat format = options->format.value_or(formatOfOut(options->out, session->settings().OutputFormat));
 
     auto &scheduler = session->scheduler();
     ProgressPrinter progress(scheduler, context.err);
@@ -195,8 +210,15 @@ int runGrab(CliContext &context)
             engine::SchedulerConfig config = scheduler.config();
             const QString out = QFileInfo(options->out).absoluteFilePath();
             const QString saveFolder = config.saveFolder;
-            config.bookFilePath = [out, book = *name, saveFolder](const QString &name) {
-                return name == book ? out : core::BookFilePath(saveFolder, name);
+            config.bookFilePath = [out, book = *name, saveFolder,
+                                   queue = &session->queue()](const QString &name) -> QString {
+                if (name == book)
+                    return out;
+                for (const core::BookEntry &entry : queue->entries()) {
+                    if (entry.BookName == name)
+                        return core::BookFilePath(saveFolder, name, entry.Format);
+                }
+                return core::BookFilePath(saveFolder, name);
             };
             scheduler.setConfig(config);
         }
@@ -206,7 +228,7 @@ int runGrab(CliContext &context)
     // Once the event loop runs, so that every answer, the title's included, comes from it.
     QTimer::singleShot(0, &scheduler, [&] {
         try {
-            queueBook(*session, options->positional.first(), options->name, context.err, startGrab);
+            queueBook(*session, options->positional.first(), options->name, format, context.err, startGrab);
         } catch (const Error &error) {
             context.err << "quillhaul-cli: " << error.message() << Qt::endl;
             QCoreApplication::exit(ExitError);
@@ -226,7 +248,7 @@ int runQueue(CliContext &context)
         return ExitUsage;
     }
     const QString sub = context.args.first();
-    const auto options = parseOptions(context.args.mid(1), {u"--name"_s});
+    const auto options = parseOptions(context.args.mid(1), {u"--name"_s, u"--format"_s});
     if (!options) {
         context.err << QueueUsage;
         return ExitUsage;
@@ -243,7 +265,8 @@ int runQueue(CliContext &context)
     if (sub == u"add" && options->positional.size() == 1) {
         QTimer::singleShot(0, session.get(), [&] {
             try {
-                queueBook(*session, options->positional.first(), options->name, context.err,
+                queueBook(*session, options->positional.first(), options->name,
+                          options->format.value_or(session->settings().OutputFormat), context.err,
                           [&](std::optional<QString> name) {
                               if (name)
                                   context.out << *name << '\n';

@@ -32,7 +32,8 @@ const Command commands[] = {
     {"data-dir", "data-dir                 print the folder of settings, queue and templates", dataDirCommand},
     {"templates", "templates SUBCOMMAND ... list|show|import|export|delete|up|down|define", templatesCommand},
     {"dom", "dom [--web [--wait MS]] SOURCE [--json]  print a page's elements: index, tag, parent, text", domCommand},
-    {"grab", "grab URL [--template NAME] [--name NAME] [--out FILE]  download one book", grabCommand},
+    {"grab", "grab URL [--template NAME] [--name NAME] [--format text|epub] [--out FILE]  download one book",
+     grabCommand},
     {"queue", "queue list|add URL [--name NAME]|run  the download queue", queueCommand},
 };
 

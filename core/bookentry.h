@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/bookformat.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -29,6 +31,7 @@ struct BookEntry
     int PagesDone = 0;                      // "当前页": pages grabbed so far
     BookStatus Status = BookStatus::Queued; // "状态"
     QUrl CurrentUrl;                        // "当前下载地址": the page to grab next
+    BookFormat Format = BookFormat::Text;   // what the book's file is written as
 
     bool operator==(const BookEntry &) const = default;
 };

@@ -19,7 +19,9 @@ bool isBookNameFree(const BookQueue &books, const QString &saveFolder, const QSt
         if (BookFilePath(saveFolder, entry.BookName).compare(file, Qt::CaseInsensitive) == 0)
             return false;
     }
-    return !QFileInfo::exists(BookFilePath(saveFolder, candidate));
+    // Neither of the files a book of that name could be written to: the book's format may be chosen later.
+    return !QFileInfo::exists(BookFilePath(saveFolder, candidate, BookFormat::Text)) &&
+           !QFileInfo::exists(BookFilePath(saveFolder, candidate, BookFormat::Epub));
 }
 
 QString bookNameFromTitle(const QString &title)

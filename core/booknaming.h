@@ -7,7 +7,7 @@ namespace qh::core {
 class BookQueue;
 
 // A name a new book may take: not empty, no queued book's name begins with it (letter case ignored), no queued book
-// is written to the same file, and its text file does not exist yet.
+// is written to the same file, and no file of that name exists yet (text or EPUB).
 bool isBookNameFree(const BookQueue &books, const QString &saveFolder, const QString &candidate);
 
 // The name a page title gives a book: its first 15 characters.

@@ -50,7 +50,7 @@ void QueueCommands::DeleteSelectedBooks(const QList<BookQueue::BookId> &selected
         const QString workFile = BookWorkFilePath(paths.tempFolder, book.BookName);
         removeIfPresent(workFile);
         removeIfPresent(workFile.chopped(4) + u".pages"_s); // the addresses of its pages, beside its checkpoint
-        removeIfPresent(BookFilePath(paths.saveFolder, book.BookName));
+        removeIfPresent(BookFilePath(paths.saveFolder, book.BookName, book.Format));
         m_queue.remove(row);
         SaveBookList(m_queue, paths.listFile);
     }

@@ -44,7 +44,8 @@ int pagesOfField(const QString &field)
 QString formatQueueLine(const BookEntry &entry)
 {
     return storableText(entry.BookName) + u'|' + QString::number(entry.PagesDone) + u'|' + statusWord(entry.Status) +
-           u'|' + storableAddress(entry.CurrentUrl);
+           u'|' + storableAddress(entry.CurrentUrl) +
+           (entry.Format == BookFormat::Text ? QString() : u'|' + formatKey(entry.Format));
 }
 
 BookEntry parseQueueLine(const QString &line)
@@ -56,6 +57,9 @@ BookEntry parseQueueLine(const QString &line)
     if (entry.Status == BookStatus::Downloading)
         entry.Status = BookStatus::Queued;
     entry.CurrentUrl = addressFromText(NthField(line, 3));
+    // Past the last field NthField repeats an earlier one: only a line of five fields or more names a format.
+    if (const QStringList fields = line.split(u'|'); fields.size() >= 5)
+        entry.Format = formatFromKey(fields.at(4)).value_or(BookFormat::Text);
     return entry;
 }
 

@@ -10,13 +10,16 @@ class BookQueue;
 
 // The list file "downlist.dat": GB18030 text (GBK text byte-identical), CR LF after every line, one line per row in
 // queue order, the fields BookName|PagesDone|Status|CurrentUrl neither quoted nor escaped. An empty queue is an
-// empty file. The strings of the format live here only: the queue holds typed rows.
+// empty file. The strings of the format live here only: the queue holds typed rows. A book written as anything but
+// text has its format as a fifth field ("|epub"), which older versions' readers pass over: they read the first four
+// fields as ever.
 
 // The line a row is stored as. A "|" in the address is written "%7C" and line breaks are dropped, so every row reads
 // back as it was saved.
 QString formatQueueLine(const BookEntry &entry);
 
-// The row a line holds: NthField 0 to 3 as name, count, status word and address. "下载中" reads as "排队中", as no book
+// The row a line holds: NthField 0 to 3 as name, count, status word and address, and a fifth field, when the line
+// has one, as the format (text unless it names another). "下载中" reads as "排队中", as no book
 // is being grabbed when the list is loaded; a count that is no integer reads as -1, which the scheduler refuses.
 BookEntry parseQueueLine(const QString &line);
 

@@ -69,7 +69,12 @@ QString safeFileName(const QString &name)
 
 QString BookFilePath(const QString &saveFolder, const QString &bookName)
 {
-    return joined(saveFolder, safeFileName(bookName.left(15)) + u".txt"_s);
+    return BookFilePath(saveFolder, bookName, BookFormat::Text);
+}
+
+QString BookFilePath(const QString &saveFolder, const QString &bookName, BookFormat format)
+{
+    return joined(saveFolder, safeFileName(bookName.left(15)) + (format == BookFormat::Epub ? u".epub"_s : u".txt"_s));
 }
 
 QString BookWorkFilePath(const QString &tempFolder, const QString &bookName)

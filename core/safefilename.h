@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/bookformat.h"
+
 #include <QString>
 
 namespace qh::core {
@@ -12,6 +14,8 @@ QString safeFileName(const QString &name);
 
 // The book's text file: saveFolder, "/", the safe form of the first 15 UTF-16 code units of bookName, ".txt".
 QString BookFilePath(const QString &saveFolder, const QString &bookName);
+// The same with the extension of the book's format: ".txt" or ".epub".
+QString BookFilePath(const QString &saveFolder, const QString &bookName, BookFormat format);
 
 // The book's work file, which this program never writes but deletes with its book: tempFolder, "/", the safe form
 // of the whole bookName, ".lst".

@@ -60,7 +60,8 @@ TFrmCfg::TFrmCfg(const settings::AppSettings &settings, const QString &iniPath, 
       m_EdtSavePath(new QLineEdit(this)), m_BBtnll(new QPushButton(u"浏览..."_s, this)),
       m_CBoxAutoDown(new QCheckBox(u"软件启动后自动开始下载"_s, this)), m_EdtProxy(new QLineEdit(this)),
       m_EdtProxyPort(new QLineEdit(this)), m_CBoxEncoding(new QComboBox(this)), m_EdtPageDelay(new QSpinBox(this)),
-      m_BBtnok(new QPushButton(u"确定"_s, this)), m_BBtnCancel(new QPushButton(u"取消"_s, this))
+      m_CBoxFormat(new QComboBox(this)), m_BBtnok(new QPushButton(u"确定"_s, this)),
+      m_BBtnCancel(new QPushButton(u"取消"_s, this))
 {
     setWindowTitle(u"系统设置"_s);
     applyWindowLook(this);
@@ -91,6 +92,11 @@ TFrmCfg::TFrmCfg(const settings::AppSettings &settings, const QString &iniPath, 
     m_EdtPageDelay->setObjectName(u"EdtPageDelay"_s);
     m_EdtPageDelay->setRange(0, MaxPageDelay);
     m_EdtPageDelay->setValue(settings.PageDelay);
+    m_CBoxFormat->setObjectName(u"CBoxFormat"_s);
+    m_CBoxFormat->addItem(u"文本"_s, int(BookFormat::Text));
+    m_CBoxFormat->addItem(u"EPUB"_s, int(BookFormat::Epub));
+    m_CBoxFormat->setCurrentIndex(m_CBoxFormat->findData(int(settings.OutputFormat)));
+    m_CBoxFormat->setToolTip(u"新加入的书按这种格式保存；已在下载的书保持原来的格式。"_s);
 
     m_BBtnok->setObjectName(u"BBtnok"_s);
     m_BBtnok->setDefault(true);
@@ -110,19 +116,22 @@ TFrmCfg::TFrmCfg(const settings::AppSettings &settings, const QString &iniPath, 
     grid->addWidget(m_CBoxEncoding, 2, 1);
     grid->addWidget(new QLabel(u"翻页间隔（毫秒）："_s, this), 2, 2);
     grid->addWidget(m_EdtPageDelay, 2, 3);
+    grid->addWidget(new QLabel(u"输出格式："_s, this), 3, 0);
+    grid->addWidget(m_CBoxFormat, 3, 1);
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addWidget(m_CBoxAutoDown);
     buttonRow->addStretch(1);
     buttonRow->addWidget(m_BBtnok);
     buttonRow->addWidget(m_BBtnCancel);
-    grid->addLayout(buttonRow, 3, 0, 1, 4);
+    grid->addLayout(buttonRow, 4, 0, 1, 4);
 
     setTabOrder(m_EdtSavePath, m_CBoxAutoDown);
     setTabOrder(m_CBoxAutoDown, m_EdtProxy);
     setTabOrder(m_EdtProxy, m_EdtProxyPort);
     setTabOrder(m_EdtProxyPort, m_CBoxEncoding);
     setTabOrder(m_CBoxEncoding, m_EdtPageDelay);
-    setTabOrder(m_EdtPageDelay, m_BBtnok);
+    setTabOrder(m_EdtPageDelay, m_CBoxFormat);
+    setTabOrder(m_CBoxFormat, m_BBtnok);
     setTabOrder(m_BBtnok, m_BBtnCancel);
     setTabOrder(m_BBtnCancel, m_BBtnll);
 
@@ -147,6 +156,7 @@ void TFrmCfg::BBtnokClick()
     chosen.ProxyPort = settings::StripSpaces(m_EdtProxyPort->text());
     chosen.BookEncoding = text::Encoding(m_CBoxEncoding->currentData().toInt());
     chosen.PageDelay = m_EdtPageDelay->value();
+    chosen.OutputFormat = BookFormat(m_CBoxFormat->currentData().toInt());
     try {
         settings::SaveSettings(m_iniPath, chosen);
     } catch (const Error &error) {

@@ -47,6 +47,7 @@ private:
     QLineEdit *m_EdtProxyPort;
     QComboBox *m_CBoxEncoding;
     QSpinBox *m_EdtPageDelay;
+    QComboBox *m_CBoxFormat; // "输出格式"
     QPushButton *m_BBtnok;
     QPushButton *m_BBtnCancel;
 };

@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "engine/bookfile.h"
+#include "output/growingepub.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,12 +43,13 @@ bool readsAs(const QByteArray &bytes, text::Encoding encoding)
 void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    text::writeLines(path,
-                     {u"pages="_s + QString::number(checkpoint.pages), u"bytes="_s + QString::number(checkpoint.bytes),
+    QStringList lines{u"pages="_s + QString::number(checkpoint.pages), u"bytes="_s + QString::number(checkpoint.bytes),
                       u"encoding="_s + encodingName(checkpoint.encoding),
                       u"url="_s + QString::fromUtf8(checkpoint.nextUrl.toEncoded()),
-                      u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')},
-                     text::Encoding::Utf8);
+                      u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')};
+    if (checkpoint.format != BookFormat::Text)
+        lines.append(u"format="_s + formatKey(checkpoint.format));
+    text::writeLines(path, lines, text::Encoding::Utf8);
 }
 
 std::optional<BookCheckpoint> readCheckpoint(const QString &path)
@@ -71,6 +73,8 @@ std::optional<BookCheckpoint> readCheckpoint(const QString &path)
             checkpoint.nextUrl = QUrl::fromEncoded(value.toUtf8());
         else if (key == u"template")
             checkpoint.templateName = value;
+        else if (key == u"format")
+            checkpoint.format = formatFromKey(value).value_or(BookFormat::Text);
     }
     if (!pages || !bytes || checkpoint.pages < 0 || checkpoint.bytes < 0)
         throw Error(u"书的进度记录“%1”已损坏，无法续传。"_s.arg(nativePath(path)));
@@ -86,21 +90,68 @@ QString pagesFileOf(const QString &checkpointFile)
 
 } // namespace
 
-BookWriter::BookWriter(QString bookFile, QString checkpointFile)
+BookWriter::BookWriter(QString bookFile, QString checkpointFile, BookFormat format, QString title)
     : m_bookFile(std::move(bookFile)), m_checkpointFile(std::move(checkpointFile)),
-      m_pagesFile(pagesFileOf(m_checkpointFile))
-{}
+      m_pagesFile(pagesFileOf(m_checkpointFile)), m_format(format)
+{
+    if (m_format == BookFormat::Epub) {
+        // A book resumed keeps the identifier its file has; this one stands in for a file that has none.
+        output::EpubBook book{title, u"zh"_s, output::epubIdentifier(title), {}};
+        m_epub = std::make_unique<output::GrowingEpub>(m_bookFile, book);
+        m_epubTitle = std::move(title);
+    }
+}
 
-BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding encoding, const QString &templateName)
+BookWriter::~BookWriter() = default;
+
+qsizetype BookWriter::pendingBytes() const
+{
+    return m_epub ? m_epub->pendingBytes() : m_pending.size();
+}
+
+void BookWriter::clearPending()
 {
     m_pending.clear();
     m_pendingUrls.clear();
     m_pendingPages = 0;
+    if (m_epub)
+        m_epub->discardPending();
+}
+
+// The EPUB book as the grab goes on from it: at least pages chapters, and no more.
+void BookWriter::openEpub(int pages)
+{
+    if (!QFileInfo::exists(m_bookFile))
+        throw Error(u"找不到这本书的文件“%1”（已下载 %2 页），无法续传。请把文件放回原处，或删除这本书后重新下载。"_s
+                        .arg(nativePath(m_bookFile))
+                        .arg(pages));
+    m_epub->open();
+    if (m_epub->pagesInFile() < pages)
+        throw Error(
+            u"这本书的文件“%1”比记录的短（%2 章，应有 %3 章），可能被改动过，无法续传。"_s.arg(nativePath(m_bookFile))
+                .arg(m_epub->pagesInFile())
+                .arg(pages));
+    if (m_epub->pagesInFile() > pages)
+        m_epub->write(pages); // chapters whose checkpoint never landed
+}
+
+BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding encoding, const QString &templateName)
+{
+    clearPending();
     m_pageUrls.clear();
     std::optional<BookCheckpoint> saved = readCheckpoint(m_checkpointFile);
     // A checkpoint of no pages holds nothing to resume; the row says where the book begins.
     if (saved && saved->pages == 0)
         saved.reset();
+    if (saved && saved->format != m_format)
+        throw Error(u"这本书的进度记录“%1”是按%2格式写的，与这本书现在的格式不符，无法续传。"_s.arg(
+            nativePath(m_checkpointFile), formatKey(saved->format)));
+    if (saved && m_epub) {
+        openEpub(saved->pages);
+        m_committed = *saved;
+        readPageUrls();
+        return m_committed;
+    }
     if (saved) {
         const QFileInfo file(m_bookFile);
         if (!file.exists())
@@ -120,9 +171,18 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
         return m_committed;
     }
 
-    m_committed = BookCheckpoint{pagesDone, url, 0, encoding, templateName};
+    m_committed = BookCheckpoint{pagesDone, url, 0, encoding, templateName, m_format};
     QFile::remove(m_pagesFile);
-    if (pagesDone > 0) {
+    if (m_epub) {
+        if (pagesDone > 0) {
+            openEpub(pagesDone);
+        } else {
+            // A book begun anew replaces the file at its first batch; until then no stale book stands in its place.
+            QFile::remove(m_bookFile);
+            m_epub = std::make_unique<output::GrowingEpub>(
+                m_bookFile, output::EpubBook{m_epubTitle, u"zh"_s, output::epubIdentifier(url.toString()), {}});
+        }
+    } else if (pagesDone > 0) {
         // A book an older version began: its file is all there is to go on.
         if (!QFileInfo::exists(m_bookFile))
             throw Error(
@@ -161,7 +221,10 @@ void BookWriter::addPage(const QString &title, const QString &text, const QUrl &
 {
     m_pendingUrls += pageUrl.toEncoded() + "\r\n";
     m_pageUrls.insert(pageUrl);
-    m_pending += formatBookText({title, text}, m_committed.encoding);
+    if (m_epub)
+        m_epub->addPage(title, text);
+    else
+        m_pending += formatBookText({title, text}, m_committed.encoding);
     ++m_pendingPages;
     m_pendingNextUrl = nextUrl;
 }
@@ -176,7 +239,10 @@ const BookCheckpoint &BookWriter::commit()
     next.bytes += bytes.size();
     if (!m_pendingNextUrl.isEmpty())
         next.nextUrl = m_pendingNextUrl;
-    text::appendToFile(m_bookFile, bytes);
+    if (m_epub)
+        m_epub->write(m_committed.pages); // replaced whole: on failure the old book stands
+    else
+        text::appendToFile(m_bookFile, bytes);
     try {
         // Only used to end a book that links back into itself: a failure here is not the book's.
         try {
@@ -185,10 +251,13 @@ const BookCheckpoint &BookWriter::commit()
         }
         writeCheckpoint(m_checkpointFile, next);
     } catch (const Error &) {
-        // The pages are in the file but not in the checkpoint: cut them off, so the two agree.
-        try {
-            text::truncateFile(m_bookFile, m_committed.bytes);
-        } catch (const Error &) {
+        // The pages are in the file but not in the checkpoint: cut them off, so the two agree (an EPUB book's are
+        // cut when it resumes).
+        if (!m_epub) {
+            try {
+                text::truncateFile(m_bookFile, m_committed.bytes);
+            } catch (const Error &) {
+            }
         }
         throw;
     }

@@ -1,10 +1,17 @@
 #pragma once
 
+#include "common/bookformat.h"
 #include "common/textfile.h"
 
 #include <QSet>
 #include <QStringList>
 #include <QUrl>
+
+#include <memory>
+
+namespace qh::output {
+class GrowingEpub;
+}
 
 namespace qh::engine {
 
@@ -18,7 +25,8 @@ struct BookCheckpoint
     QUrl nextUrl;
     qint64 bytes = 0;
     text::Encoding encoding = text::Encoding::Gb18030;
-    QString templateName; // the template the book began with: it keeps it wherever its pages move
+    QString templateName;                 // the template the book began with: it keeps it wherever its pages move
+    BookFormat format = BookFormat::Text; // an EPUB book counts chapters in its file, and bytes stay 0
 
     bool operator==(const BookCheckpoint &) const = default;
 };
@@ -30,17 +38,20 @@ std::optional<BookCheckpoint> readCheckpoint(const QString &path);
 
 // Writes one book as it is grabbed: pages are taken one by one and appended to the book file in batches, each
 // batch flushed to disk and followed by a new checkpoint. The text is never held whole in memory, and resuming
-// reads only the checkpoint, whatever the book's size.
+// reads only the checkpoint, whatever the book's size. An EPUB book is replaced atomically at each batch, with the
+// chapters it held copied as they are and the batch's pages added (output::GrowingEpub); title names it there.
 class BookWriter
 {
 public:
-    BookWriter(QString bookFile, QString checkpointFile);
+    BookWriter(QString bookFile, QString checkpointFile, BookFormat format = BookFormat::Text, QString title = {});
+    ~BookWriter();
 
     // Makes the book ready to take pages. A book with a checkpoint resumes from it: its file must be there and hold
     // at least the checkpoint's bytes (more are cut off), and it keeps its own encoding whatever encoding says. A
     // book without one either starts anew (pagesDone 0: an existing file is replaced) or, with pages done, is an
-    // older version's file: it must exist and read cleanly in encoding. Returns the checkpoint the grab goes on
-    // from. Throws qh::Error naming the file when the book cannot be resumed.
+    // older version's file: it must exist and read cleanly in encoding (an EPUB book: hold at least that many
+    // chapters). Returns the checkpoint the grab goes on from. Throws qh::Error naming the file when the book cannot
+    // be resumed, or when its checkpoint is of another format.
     BookCheckpoint open(int pagesDone, const QUrl &url, text::Encoding encoding, const QString &templateName = {});
 
     // The addresses of the pages the book holds, as far as they were recorded (books begun by older versions: only
@@ -52,7 +63,7 @@ public:
     void addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl);
     bool hasPendingPages() const { return m_pendingPages > 0; }
     // The bytes of the pages not yet on disk.
-    qsizetype pendingBytes() const { return m_pending.size(); }
+    qsizetype pendingBytes() const;
 
     // Appends the pages taken since the last commit, flushes them and writes the checkpoint. On failure the file is
     // cut back to the last checkpoint, which stays in force, and qh::Error names the file and the cause.
@@ -66,6 +77,8 @@ public:
 
 private:
     void readPageUrls();
+    void openEpub(int pages);
+    void clearPending();
 
     const QString m_bookFile;
     const QString m_checkpointFile;
@@ -76,6 +89,9 @@ private:
     QByteArray m_pending; // encoded as they come, so a batch costs its size in the file, not twice that in UTF-16
     int m_pendingPages = 0;
     QUrl m_pendingNextUrl;
+    const BookFormat m_format;
+    std::unique_ptr<output::GrowingEpub> m_epub; // an EPUB book's file
+    QString m_epubTitle;
 };
 
 } // namespace qh::engine

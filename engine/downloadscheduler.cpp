@@ -138,8 +138,9 @@ void DownloadScheduler::tick()
 void DownloadScheduler::startHeadBook()
 {
     const core::BookEntry head = m_books.head();
-    const QString bookFile = m_config.bookFilePath ? m_config.bookFilePath(head.BookName)
-                                                   : core::BookFilePath(m_config.saveFolder, head.BookName);
+    const QString bookFile = m_config.bookFilePath
+                                 ? m_config.bookFilePath(head.BookName)
+                                 : core::BookFilePath(m_config.saveFolder, head.BookName, head.Format);
     // Without a work folder of its own the checkpoint lies in "temp" beside the book.
     const QString workFolder =
         m_config.workFolder.isEmpty() ? QFileInfo(bookFile).absolutePath() + u"/temp"_s : m_config.workFolder;
@@ -185,7 +186,7 @@ void DownloadScheduler::startHeadBook()
     m_watchPages = pagesDone;
     m_stopFlag.clear();
     m_bookName = head.BookName;
-    m_writer = std::make_unique<BookWriter>(bookFile, workFile);
+    m_writer = std::make_unique<BookWriter>(bookFile, workFile, head.Format, head.BookName);
     m_writeFailed = false;
     QUrl startUrl = head.CurrentUrl;
     try {

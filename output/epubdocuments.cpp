@@ -2,6 +2,8 @@
 
 #include "output/xmltext.h"
 
+#include <QFileInfo>
+
 using namespace Qt::StringLiterals;
 
 namespace qh::output::epub {
@@ -27,6 +29,19 @@ QString modifiedUtc(const QDateTime &modified)
 }
 
 } // namespace
+
+EpubBook completedBook(const QString &path, const EpubBook &book)
+{
+    EpubBook result = book;
+    if (result.title.trimmed().isEmpty())
+        result.title = QFileInfo(path).completeBaseName();
+    if (result.language.trimmed().isEmpty())
+        result.language = u"zh"_s;
+    result.modified = (book.modified.isValid() ? book.modified : QDateTime::currentDateTimeUtc()).toUTC();
+    result.modified.setTime(
+        QTime(result.modified.time().hour(), result.modified.time().minute(), result.modified.time().second()));
+    return result;
+}
 
 QString chapterPath(qsizetype index)
 {

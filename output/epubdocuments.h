@@ -19,6 +19,10 @@ struct TocEntry
     QString label; // XML-escaped, never blank
 };
 
+// The book as written to path: blanks filled in once (the title from the file's name, the language zh, the time
+// now, to the second), so that every document says the same.
+EpubBook completedBook(const QString &path, const EpubBook &book);
+
 QString chapterPath(qsizetype index);
 
 // The page's title on one line, or "第N页" when it has nothing to show, as readers list it.

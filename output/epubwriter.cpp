@@ -2,108 +2,19 @@
 
 #include "common/error.h"
 #include "output/epubdocuments.h"
+#include "output/replacementfile.h"
 #include "output/zipwriter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QUuid>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace qh::output {
 
 namespace {
-
-[[noreturn]] void failSaving(const QString &path, const QString &cause)
-{
-    throw Error(u"无法保存文件“%1”：%2"_s.arg(QDir::toNativeSeparators(path), cause));
-}
-
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
-// A file beside the target that takes the target's place on commit(), so a reader of the target never sees half a
-// book; it is removed unless committed.
-class ReplacementFile
-{
-public:
-    explicit ReplacementFile(const QString &target)
-        : m_target(target),
-          m_path(QFileInfo(target).dir().filePath(u"."_s + QFileInfo(target).fileName() + u"."_s +
-                                                  QString::number(QRandomGenerator::global()->generate64(), 36) +
-                                                  u".tmp"_s))
-    {}
-    ~ReplacementFile()
-    {
-        if (!m_committed)
-            QFile::remove(m_path);
-    }
-    ReplacementFile(const ReplacementFile &) = delete;
-    ReplacementFile &operator=(const ReplacementFile &) = delete;
-
-    const QString &path() const { return m_path; }
-
-    // On disk first, then renamed, so that a crash leaves the old book or the new one whole.
-    void commit()
-    {
-        syncToDisk(m_path, O_RDONLY);
-        const QFileInfo old(m_target);
-        if (old.exists())
-            QFile::setPermissions(m_path, QFile::permissions(m_target));
-        // QFile::rename() refuses to replace a file; rename(2) replaces it atomically.
-        if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(m_target).constData()) != 0)
-            failSaving(m_target, systemError(errno));
-        m_committed = true;
-        // The rename lasts only once the folder is on disk too; if that fails the new book is in place anyway.
-        (void)fsyncPath(QFileInfo(m_target).absolutePath(), O_RDONLY | O_DIRECTORY);
-    }
-
-private:
-    void syncToDisk(const QString &path, int flags) const
-    {
-        if (const int error = fsyncPath(path, flags))
-            failSaving(m_target, systemError(error));
-    }
-
-    // 0, or the errno of what failed.
-    static int fsyncPath(const QString &path, int flags)
-    {
-        const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC);
-        if (fd < 0)
-            return errno;
-        const int error = ::fsync(fd) == 0 ? 0 : errno;
-        ::close(fd);
-        return error;
-    }
-
-    QString m_target;
-    QString m_path;
-    bool m_committed = false;
-};
-
-// The book as written: blanks filled in once, so every document says the same.
-EpubBook completed(const QString &path, const EpubBook &book)
-{
-    EpubBook result = book;
-    if (result.title.trimmed().isEmpty())
-        result.title = QFileInfo(path).completeBaseName();
-    if (result.language.trimmed().isEmpty())
-        result.language = u"zh"_s;
-    result.modified = (book.modified.isValid() ? book.modified : QDateTime::currentDateTimeUtc()).toUTC();
-    result.modified.setTime(
-        QTime(result.modified.time().hour(), result.modified.time().minute(), result.modified.time().second()));
-    return result;
-}
 
 class PageListPages : public PageSource
 {
@@ -132,7 +43,7 @@ void writeEpub(const QString &path, const EpubBook &bookIn, const PageSource &pa
         failSaving(path, u"书中没有章节。"_s);
     if (bookIn.identifier.trimmed().isEmpty())
         failSaving(path, u"书没有标识。"_s);
-    const EpubBook book = completed(path, bookIn);
+    const EpubBook book = epub::completedBook(path, bookIn);
 
     QList<epub::TocEntry> entries;
     entries.reserve(pages.count());

@@ -43,6 +43,11 @@ void ZipReader::fail(const QString &cause) const
     throw Error(QStringLiteral("无法读取文件“%1”：%2").arg(QDir::toNativeSeparators(m_path), cause));
 }
 
+bool ZipReader::contains(const QString &name) const
+{
+    return zip_name_locate(m_archive.get(), name.toUtf8().constData(), 0) >= 0;
+}
+
 QByteArray ZipReader::read(const QString &name, qint64 maxBytes) const
 {
     const QByteArray entryName = name.toUtf8();

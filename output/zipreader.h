@@ -22,9 +22,14 @@ public:
     // The entry's bytes; refuses an entry larger than maxBytes before reading it.
     QByteArray read(const QString &name, qint64 maxBytes = qint64(64) << 20) const;
 
+    // Whether the archive holds an entry of that name.
+    bool contains(const QString &name) const;
+
     [[noreturn]] void fail(const QString &cause) const;
 
 private:
+    friend class ZipWriter; // copies entries as they are stored
+
     struct Discard
     {
         void operator()(zip *archive) const;

@@ -1,6 +1,7 @@
 #include "output/zipwriter.h"
 
 #include "common/error.h"
+#include "output/zipreader.h"
 
 #include <QDir>
 #include <QFile>
@@ -159,6 +160,24 @@ void ZipWriter::addGenerated(const QString &name, std::function<QByteArray()> ge
     const zip_int32_t compression = method == Method::Store ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
     if (zip_set_file_compression(archive, zip_uint64_t(index), compression, 0) < 0 ||
         zip_file_set_mtime(archive, zip_uint64_t(index), m_mtime, 0) < 0)
+        fail(QString::fromLocal8Bit(zip_strerror(archive)));
+}
+
+void ZipWriter::addCopy(const QString &name, const ZipReader &from, const QString &fromName)
+{
+    zip *archive = m_archive.get();
+    const zip_int64_t fromIndex = zip_name_locate(from.m_archive.get(), fromName.toUtf8().constData(), 0);
+    if (fromIndex < 0)
+        from.fail(QStringLiteral("没有“%1”。").arg(fromName));
+    // From offset 0 to the end, libzip copies the stored bytes without inflating them.
+    SourcePtr source(zip_source_zip(archive, from.m_archive.get(), zip_uint64_t(fromIndex), 0, 0, -1));
+    if (!source)
+        fail(QString::fromLocal8Bit(zip_strerror(archive)));
+    const zip_int64_t index = zip_file_add(archive, name.toUtf8().constData(), source.get(), 0);
+    if (index < 0)
+        fail(QString::fromLocal8Bit(zip_strerror(archive)));
+    (void)source.release();
+    if (zip_file_set_mtime(archive, zip_uint64_t(index), m_mtime, 0) < 0)
         fail(QString::fromLocal8Bit(zip_strerror(archive)));
 }
 

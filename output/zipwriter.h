@@ -12,6 +12,8 @@ struct zip;
 
 namespace qh::output {
 
+class ZipReader;
+
 // A new ZIP file written with libzip. libzip writes every entry at close(), so an entry is either bytes held until
 // then or a generator called when libzip reads it, whose bytes are freed once written. Errors throw qh::Error
 // naming the file; a writer that is not closed removes what it wrote.
@@ -35,6 +37,10 @@ public:
     void addBytes(const QString &name, const QByteArray &bytes, Method method = Method::Deflate);
     // generate must give the same bytes each time: libzip may ask for an entry's size before reading it.
     void addGenerated(const QString &name, std::function<QByteArray()> generate, Method method = Method::Deflate);
+
+    // The entry fromName of another archive, copied as it is stored there (compressed bytes and all, never inflated
+    // and deflated again). from must stay open until close().
+    void addCopy(const QString &name, const ZipReader &from, const QString &fromName);
 
     // Writes the file. An exception thrown by a generator is rethrown here.
     void close();

@@ -18,6 +18,7 @@ const QString KeyProxyPort = u"proxyport"_s;
 const QString KeyAutoDownload = u"autodown"_s;
 const QString KeyEncoding = u"encoding"_s;
 const QString KeyPageDelay = u"pagedelay"_s;
+const QString KeyFormat = u"format"_s;
 
 bool allDigits(QStringView text, int base)
 {
@@ -64,6 +65,7 @@ AppSettings LoadSettings(const QString &iniPath, const QString &documentsFolder)
     settings.AutoDownload = readAutoDownload(ini.value(Section, KeyAutoDownload).value_or(QString()));
     settings.BookEncoding = readEncoding(ini.value(Section, KeyEncoding).value_or(QString()));
     settings.PageDelay = readPageDelay(ini.value(Section, KeyPageDelay).value_or(QString()));
+    settings.OutputFormat = formatFromKey(ini.value(Section, KeyFormat).value_or(QString())).value_or(BookFormat::Text);
     return settings;
 }
 
@@ -76,6 +78,7 @@ void SaveSettings(const QString &iniPath, const AppSettings &settings)
     ini.setValue(Section, KeyAutoDownload, settings.AutoDownload ? u"1"_s : u"0"_s);
     ini.setValue(Section, KeyEncoding, settings.BookEncoding == text::Encoding::Utf8 ? u"utf-8"_s : u"gb18030"_s);
     ini.setValue(Section, KeyPageDelay, QString::number(qMax(settings.PageDelay, 0)));
+    ini.setValue(Section, KeyFormat, formatKey(settings.OutputFormat));
     ini.save(iniPath);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/bookformat.h"
 #include "common/textfile.h"
 
 #include <QString>
@@ -15,6 +16,7 @@ struct AppSettings
     bool AutoDownload = true; // "autodown": start downloading when the program starts
     text::Encoding BookEncoding = text::Encoding::Gb18030; // "encoding": of the books' text files
     int PageDelay = 0; // "pagedelay": least milliseconds between two page requests of the grabber
+    BookFormat OutputFormat = BookFormat::Text; // "format": "text" or "epub", what new books are written as
 
     bool operator==(const AppSettings &) const = default;
 };
@@ -31,8 +33,8 @@ AppSettings LoadSettings(const QString &iniPath);
 // The same with the documents folder given, for callers that have already asked for it.
 AppSettings LoadSettings(const QString &iniPath, const QString &documentsFolder);
 
-// Writes "savepath", "proxy", "proxyport", "autodown", "encoding" and "pagedelay" in that order, creating the file
-// or the section when missing and leaving every other line alone. Throws qh::Error when the file cannot be
+// Writes "savepath", "proxy", "proxyport", "autodown", "encoding", "pagedelay" and "format" in that order, creating the
+// file or the section when missing and leaving every other line alone. Throws qh::Error when the file cannot be
 // written.
 void SaveSettings(const QString &iniPath, const AppSettings &settings);
 

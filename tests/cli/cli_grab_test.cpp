@@ -1,5 +1,8 @@
 #include "demo/httpserver.h"
 #include "demo/samplebook.h"
+#include "engine/bookfile.h"
+#include "output/epubreader.h"
+#include "support/epubcheck.h"
 #include "support/testutils.h"
 
 #include <QDir>
@@ -218,12 +221,96 @@ TEST_F(CliGrabTest, InterruptThenResume)
     EXPECT_EQ(bytes(saveDir() + u"/中断.txt"_s), book.bookFileBytes(1, 6));
 }
 
+namespace {
+
+// The EPUB's pages as the text book writes pages: what both books of one grab must hold alike.
+QByteArray asTextBook(const QList<qh::output::EpubPage> &pages)
+{
+    QByteArray bytes;
+    for (const qh::output::EpubPage &page : pages)
+        bytes += qh::engine::formatBookText({page.title, page.text}, qh::text::Encoding::Gb18030);
+    return bytes;
+}
+
+} // namespace
+
+// An EPUB book (chosen by --format, by an --out file's name or by the settings) holds the pages of the text book of
+// the same grab, read back from its chapters, and is the only file its grab writes.
+TEST_F(CliGrabTest, EpubBookHoldsTheTextBooksPages)
+{
+    defineTemplate();
+    ASSERT_EQ(run({u"grab"_s, firstChapter(), u"--name"_s, u"文本"_s}).status, 0);
+    const QByteArray textBook = bytes(saveDir() + u"/文本.txt"_s);
+    ASSERT_EQ(textBook, book.bookFileBytes(1, 6));
+
+    const CliResult byOption = run({u"grab"_s, firstChapter(), u"--name"_s, u"选项"_s, u"--format"_s, u"epub"_s});
+    ASSERT_EQ(byOption.status, 0) << byOption.err.toStdString();
+    EXPECT_EQ(asTextBook(qh::output::readEpubChapters(saveDir() + u"/选项.epub"_s)), textBook);
+    EXPECT_FALSE(QFileInfo::exists(saveDir() + u"/选项.txt"_s));
+
+    const QString out = folder.filePath(u"别处/书.epub"_s);
+    QDir().mkpath(QFileInfo(out).path());
+    ASSERT_EQ(run({u"grab"_s, firstChapter(), u"--name"_s, u"别处"_s, u"--out"_s, out}).status, 0);
+    EXPECT_EQ(asTextBook(qh::output::readEpubChapters(out)), textBook);
+
+    QFile ini(dataDir() + u"/SysCfg.ini"_s);
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("format=epub\r\n");
+    ini.close();
+    ASSERT_EQ(run({u"queue"_s, u"add"_s, firstChapter(), u"--name"_s, u"设置"_s}).status, 0);
+    ASSERT_EQ(run({u"queue"_s, u"add"_s, firstChapter(), u"--name"_s, u"仍是文本"_s, u"--format"_s, u"text"_s}).status,
+              0);
+    ASSERT_EQ(run({u"queue"_s, u"run"_s}).status, 0);
+    EXPECT_EQ(asTextBook(qh::output::readEpubChapters(saveDir() + u"/设置.epub"_s)), textBook);
+    EXPECT_EQ(bytes(saveDir() + u"/仍是文本.txt"_s), textBook);
+}
+
+// An EPUB book stopped by Ctrl+C is a valid book of the pages so far; queue run resumes it (its format kept in the
+// queue) and the finished book holds every chapter once and passes the reference checker.
+TEST_F(CliGrabTest, EpubInterruptThenResume)
+{
+    defineTemplate();
+    std::atomic<bool> hold = true;
+    server.setHandler(book.chapterPath(4), [&](const qh::demo::HttpRequest &) {
+        HttpResponse response = HttpResponse::page(book.chapterPage(4), "text/html");
+        if (hold)
+            response.delayMs = HttpResponse::Never;
+        return response;
+    });
+    QProcess process;
+    start(process, {u"grab"_s, firstChapter(), u"--name"_s, u"中断"_s, u"--format"_s, u"epub"_s});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requestCount(book.chapterPath(4)) == 1; }, 30'000));
+    ::kill(pid_t(process.processId()), SIGINT);
+    const CliResult stopped = finish(process);
+    EXPECT_EQ(stopped.status, 3) << stopped.err.toStdString();
+    const QStringList row = run({u"queue"_s, u"list"_s}).out.trimmed().split(u'\t');
+    ASSERT_EQ(row.size(), 4);
+    const int done = row.at(1).toInt();
+    EXPECT_TRUE(done == 2 || done == 3) << done;
+    const QString path = saveDir() + u"/中断.epub"_s;
+    EXPECT_EQ(asTextBook(qh::output::readEpubChapters(path)), book.bookFileBytes(1, done));
+
+    hold = false;
+    const CliResult resumed = run({u"queue"_s, u"run"_s});
+    ASSERT_EQ(resumed.status, 0) << resumed.err.toStdString();
+    EXPECT_EQ(asTextBook(qh::output::readEpubChapters(path)), book.bookFileBytes(1, 6));
+    EXPECT_FALSE(QFileInfo::exists(saveDir() + u"/中断.txt"_s));
+
+    const QString epubcheck = qh::test::epubcheckProgram();
+    if (epubcheck.isEmpty())
+        GTEST_SKIP() << "epubcheck is not installed (apt-get install epubcheck)";
+    const qh::test::EpubcheckResult result = qh::test::runEpubcheck(epubcheck, path);
+    EXPECT_TRUE(result.clean()) << result.output.toStdString();
+}
+
 // Usage errors exit 2.
 TEST_F(CliGrabTest, UsageErrors)
 {
     for (const QStringList &args : {QStringList{u"grab"_s}, QStringList{u"grab"_s, u"a"_s, u"b"_s},
                                     QStringList{u"grab"_s, u"a"_s, u"--bogus"_s, u"x"_s}, QStringList{u"queue"_s},
-                                    QStringList{u"queue"_s, u"add"_s}, QStringList{u"queue"_s, u"fly"_s}})
+                                    QStringList{u"queue"_s, u"add"_s}, QStringList{u"queue"_s, u"fly"_s},
+                                    QStringList{u"grab"_s, u"a"_s, u"--format"_s, u"pdf"_s},
+                                    QStringList{u"queue"_s, u"add"_s, u"a"_s, u"--format"_s}})
         EXPECT_EQ(run(args).status, 2) << args.join(u' ').toStdString();
 }
 

@@ -175,3 +175,24 @@ TEST_F(BookListFile, SaveKeepsBooksAddedByAnotherProcess)
     EXPECT_EQ(reloaded.entries(), (QList<BookEntry>{{u"甲"_s, 4, BookStatus::Queued, QUrl(u"http://h/a"_s)},
                                                     {u"丙"_s, 0, BookStatus::Queued, QUrl(u"http://h/c"_s)}}));
 }
+
+// A book's format rides in a fifth field that only books other than text have: a text book's line is as every
+// version wrote it, an older reader's NthField still finds the four fields of an EPUB book's line, and the format
+// reads back; a fifth field that names no format (a line some other program wrote) is a text book.
+TEST(QueueLine, KeepsTheFormatWhereOlderReadersPassOverIt)
+{
+    BookEntry epub{u"书"_s, 4, BookStatus::Queued, QUrl(u"http://x/4.html"_s)};
+    epub.Format = BookFormat::Epub;
+    const QString line = formatQueueLine(epub);
+    EXPECT_EQ(line, u"书|4|排队中|http://x/4.html|epub"_s);
+    const QStringList four = {u"书"_s, u"4"_s, u"排队中"_s, u"http://x/4.html"_s};
+    for (int field = 0; field < 4; ++field)
+        EXPECT_EQ(NthField(line, field), four.at(field)) << field;
+    EXPECT_EQ(parseQueueLine(line), epub);
+
+    const BookEntry text{u"书"_s, 4, BookStatus::Queued, QUrl(u"http://x/4.html"_s)};
+    EXPECT_EQ(formatQueueLine(text), u"书|4|排队中|http://x/4.html"_s);
+    EXPECT_EQ(parseQueueLine(u"书|4|排队中|http://x/4.html|2"_s), text);
+    // Four fields: NthField(4) would give the status word again, which must not be taken for a format.
+    EXPECT_EQ(parseQueueLine(u"书|4|epub|http://x/4.html"_s).Format, BookFormat::Text);
+}

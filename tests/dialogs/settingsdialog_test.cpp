@@ -114,6 +114,7 @@ TEST_F(CfgDialog, FilledFromSettings)
     EXPECT_EQ(control<QLineEdit>(u"EdtProxyPort"_s)->text(), u"8080"_s);
     EXPECT_EQ(control<QComboBox>(u"CBoxEncoding"_s)->currentText(), u"UTF-8"_s);
     EXPECT_EQ(control<QSpinBox>(u"EdtPageDelay"_s)->value(), 1500);
+    EXPECT_EQ(control<QComboBox>(u"CBoxFormat"_s)->currentText(), u"EPUB"_s);
 }
 
 // The old masked fields' leftovers (dots and spaces for no address, blanks around digits, ports above 65535) show
@@ -149,6 +150,8 @@ TEST_F(CfgDialog, OkSavesEveryChoice)
     retype(u"EdtProxyPort"_s, u"8080"_s);
     control<QComboBox>(u"CBoxEncoding"_s)->setCurrentText(u"UTF-8"_s);
     control<QSpinBox>(u"EdtPageDelay"_s)->setValue(2500);
+    EXPECT_EQ(control<QComboBox>(u"CBoxFormat"_s)->currentText(), u"文本"_s);
+    control<QComboBox>(u"CBoxFormat"_s)->setCurrentText(u"EPUB"_s);
     click(u"BBtnok"_s);
 
     EXPECT_EQ(m_dialog->QDialog::result(), QDialog::Accepted);
@@ -159,6 +162,7 @@ TEST_F(CfgDialog, OkSavesEveryChoice)
     EXPECT_EQ(saved.ProxyPort, u"8080"_s);
     EXPECT_EQ(saved.BookEncoding, Encoding::Utf8);
     EXPECT_EQ(saved.PageDelay, 2500);
+    EXPECT_EQ(saved.OutputFormat, qh::BookFormat::Epub);
     EXPECT_EQ(qh::settings::LoadSettings(m_iniPath, m_dir.path()), saved);
 
     const QStringList lines = qh::text::readLines(m_iniPath);

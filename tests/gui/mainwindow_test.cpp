@@ -10,12 +10,15 @@
 #include "core/safefilename.h"
 #include "dialogs/aboutdialog.h"
 #include "dialogs/settingsdialog.h"
+#include "engine/bookfile.h"
+#include "output/epubreader.h"
 #include "settings/appsettings.h"
 #include "templates/sitehead.h"
 #include "templates/templatefile.h"
 
 #include "demo/httpserver.h"
 #include "demo/samplebook.h"
+#include "support/epubcheck.h"
 #include "support/testutils.h"
 
 #include <QApplication>
@@ -750,25 +753,42 @@ TEST(HelpDocument, ShipsNextToTheProgram)
 
 } // namespace
 
-// quillhaul --demo: the sample site's book, queued in a fresh data folder, downloads by itself once the window shows.
+// quillhaul --demo: the sample site's book, queued in a fresh data folder, downloads by itself once the window shows,
+// as a text book or, when the settings say so, as an EPUB book that holds the same pages and passes the reference
+// checker.
 TEST_F(MainWindowTest, DemoDownloadsItsBook)
 {
-    app::DemoSite demo(8);
-    auto scripted = std::make_unique<ScriptedDialogs>();
-    dialogs = scripted.get();
-    app::MainWindowOptions demoOptions = options();
-    demoOptions.demoFolder = demo.path();
-    window = std::make_unique<TFrmMain>(demo.folder(), demoOptions, std::move(scripted));
-    window->show();
-    EXPECT_TRUE(window->windowTitle().contains(QDir::toNativeSeparators(demo.path())))
-        << window->windowTitle().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->books().isEmpty(); }, 20'000))
-        << dialogs->messages.join(u'\n').toStdString();
-    EXPECT_EQ(bytesOf(core::BookFilePath(demo.saveFolder(), demo.bookName())), demo.expectedBookBytes());
-    EXPECT_EQ(window->findChild<QLabel *>(u"StatusBook"_s)->text(), u"《示例小说》下载完成"_s);
-    EXPECT_EQ(window->findChild<QLabel *>(u"StatusPages"_s)->text(), u"8 页"_s);
-    EXPECT_TRUE(dialogs->errors.isEmpty());
-    window.reset();
+    for (const BookFormat format : {BookFormat::Text, BookFormat::Epub}) {
+        SCOPED_TRACE(formatKey(format).toStdString());
+        app::DemoSite demo(format, 8);
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        app::MainWindowOptions demoOptions = options();
+        demoOptions.demoFolder = demo.path();
+        window = std::make_unique<TFrmMain>(demo.folder(), demoOptions, std::move(scripted));
+        window->show();
+        EXPECT_TRUE(window->windowTitle().contains(QDir::toNativeSeparators(demo.path())))
+            << window->windowTitle().toStdString();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->books().isEmpty(); }, 20'000))
+            << dialogs->messages.join(u'\n').toStdString();
+        const QString bookFile = core::BookFilePath(demo.saveFolder(), demo.bookName(), format);
+        if (format == BookFormat::Text) {
+            EXPECT_EQ(bytesOf(bookFile), demo.expectedBookBytes());
+        } else {
+            QByteArray asText;
+            for (const output::EpubPage &page : output::readEpubChapters(bookFile))
+                asText += engine::formatBookText({page.title, page.text}, text::Encoding::Gb18030);
+            EXPECT_EQ(asText, demo.expectedBookBytes());
+            if (const QString epubcheck = test::epubcheckProgram(); !epubcheck.isEmpty()) {
+                const test::EpubcheckResult check = test::runEpubcheck(epubcheck, bookFile);
+                EXPECT_TRUE(check.clean()) << check.output.toStdString();
+            }
+        }
+        EXPECT_EQ(window->findChild<QLabel *>(u"StatusBook"_s)->text(), u"《示例小说》下载完成"_s);
+        EXPECT_EQ(window->findChild<QLabel *>(u"StatusPages"_s)->text(), u"8 页"_s);
+        EXPECT_TRUE(dialogs->errors.isEmpty());
+        window.reset();
+    }
 }
 
 // The demo's temporary folder, with all it holds (settings, list, templates, the downloaded book), goes with it.
@@ -776,7 +796,7 @@ TEST(DemoSite, RemovesItsFolderWhenItEnds)
 {
     QString path;
     {
-        app::DemoSite demo(2);
+        app::DemoSite demo(BookFormat::Text, 2);
         path = demo.path();
         ASSERT_TRUE(QFileInfo(demo.folder().bookListFile()).isFile());
         text::writeFileAtomically(core::BookFilePath(demo.saveFolder(), demo.bookName()), "text");

@@ -116,8 +116,8 @@ TEST(AppSettings, DocumentsFolderIsCreated)
     EXPECT_EQ(settings.SavePath, defaultSavePath(documents));
 }
 
-// A file written by the old program reads as it meant it, and saving adds only the two new keys at the end of
-// its section: every other line stays byte for byte.
+// A file written by the old program reads as it meant it, and saving adds only the new keys at the end of its
+// section: every other line stays byte for byte.
 TEST(AppSettings, LegacyFileKeepsItsLines)
 {
     QTemporaryDir dir;
@@ -135,12 +135,12 @@ TEST(AppSettings, LegacyFileKeepsItsLines)
     QStringList lines = qh::text::readLines(path);
     const qsizetype at = lines.indexOf(u"skin=经典"_s) + 1;
     ASSERT_GT(at, 0);
-    EXPECT_EQ(lines.mid(at, 2), (QStringList{u"encoding=gb18030"_s, u"pagedelay=0"_s}));
-    lines.remove(at, 2);
+    EXPECT_EQ(lines.mid(at, 3), (QStringList{u"encoding=gb18030"_s, u"pagedelay=0"_s, u"format=text"_s}));
+    lines.remove(at, 3);
     EXPECT_EQ(qh::text::joinLines(lines), before);
 }
 
-// A file that already holds all six keys is rewritten byte for byte when nothing changed, whatever case its
+// A file that already holds all seven keys is rewritten byte for byte when nothing changed, whatever case its
 // section and keys are spelled in.
 TEST(AppSettings, UnchangedSettingsRewriteTheSameBytes)
 {
@@ -153,6 +153,7 @@ TEST(AppSettings, UnchangedSettingsRewriteTheSameBytes)
     EXPECT_EQ(settings.SavePath, u"D:\\我的文档\\我抓的书"_s);
     EXPECT_EQ(settings.BookEncoding, Encoding::Utf8);
     EXPECT_EQ(settings.PageDelay, 1500);
+    EXPECT_EQ(settings.OutputFormat, qh::BookFormat::Epub);
     SaveSettings(path, settings);
 
     EXPECT_EQ(qh::text::readFile(path), before);
@@ -173,7 +174,7 @@ TEST(AppSettings, NewFileHoldsTheKeysInOrder)
 
     EXPECT_EQ(qh::text::readLines(path),
               (QStringList{u"[system]"_s, u"savepath=/home/u/我抓的书"_s, u"proxy=..."_s, u"proxyport="_s,
-                           u"autodown=1"_s, u"encoding=gb18030"_s, u"pagedelay=0"_s}));
+                           u"autodown=1"_s, u"encoding=gb18030"_s, u"pagedelay=0"_s, u"format=text"_s}));
 }
 
 // Whatever the settings hold, they read back identically from the file they were saved to.
@@ -185,6 +186,7 @@ TEST(AppSettings, RoundTrip)
     odd.ProxyPort = u"3128"_s;
     odd.AutoDownload = false;
     odd.BookEncoding = Encoding::Utf8;
+    odd.OutputFormat = qh::BookFormat::Epub;
     odd.PageDelay = 2500;
     AppSettings root;
     root.SavePath = u"/"_s;
