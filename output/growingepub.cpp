@@ -7,6 +7,7 @@
 #include "output/zipwriter.h"
 
 #include <QFileInfo>
+#include <QThreadPool>
 #include <QXmlStreamReader>
 
 using namespace Qt::StringLiterals;
@@ -53,7 +54,12 @@ QString readIdentifier(const ZipReader &zip)
 
 } // namespace
 
-GrowingEpub::GrowingEpub(QString path, EpubBook book) : m_path(std::move(path)), m_book(std::move(book)) {}
+GrowingEpub::GrowingEpub(QString path, EpubBook book)
+    : m_path(std::move(path)), m_book(std::move(book)), m_deflater(std::make_unique<QThreadPool>())
+{
+    // One thread keeps the pages in order of arrival and leaves the other cores to the grab.
+    m_deflater->setMaxThreadCount(1);
+}
 
 GrowingEpub::~GrowingEpub() = default;
 
@@ -89,11 +95,14 @@ void GrowingEpub::readFile()
 
 void GrowingEpub::addPage(QStringView title, QStringView text)
 {
-    const qsizetype index = m_fileEntries + m_pending.size();
+    const qsizetype index = m_fileEntries + pendingPages();
     epub::TocEntry entry{epub::chapterPath(index), epub::tocLabel(title, index)};
     QByteArray document = epub::chapterDocument(m_book, entry, title, text);
     m_pendingBytes += document.size();
-    m_pending.append(std::move(document));
+    auto deflating = std::make_shared<std::packaged_task<DeflatedBytes()>>(
+        [document = std::move(document)] { return deflateFast(document); });
+    m_pending.push_back(deflating->get_future().share());
+    m_deflater->start([deflating] { (*deflating)(); });
     m_entries.append(std::move(entry));
 }
 
@@ -109,7 +118,7 @@ void GrowingEpub::write(qsizetype keepPages)
     keepPages = std::clamp<qsizetype>(keepPages, 0, m_fileEntries);
     // Chapters past keepPages (from a write whose checkpoint never landed) give way to the pending ones, which are
     // numbered from the file's end: number them again from keepPages.
-    if (keepPages < m_fileEntries && !m_pending.isEmpty())
+    if (keepPages < m_fileEntries && !m_pending.empty())
         throw Error(u"无法保存文件“%1”：要保留的章节与新章节不相接。"_s.arg(m_path));
     QList<epub::TocEntry> entries = m_entries.first(keepPages);
     entries.append(m_entries.mid(m_fileEntries));
@@ -129,8 +138,9 @@ void GrowingEpub::write(qsizetype keepPages)
         zip.addBytes(inPackage(u"style.css"_s), epub::styleSheet());
         for (qsizetype i = 0; i < keepPages; ++i)
             zip.addCopy(inPackage(entries.at(i).path), *m_file, inPackage(entries.at(i).path));
-        for (qsizetype i = 0; i < m_pending.size(); ++i)
-            zip.addBytes(inPackage(entries.at(keepPages + i).path), m_pending.at(i));
+        // Waits for pages still being deflated; a failure to deflate one is rethrown here.
+        for (std::size_t i = 0; i < m_pending.size(); ++i)
+            zip.addDeflated(inPackage(entries.at(keepPages + qsizetype(i)).path), m_pending.at(i).get());
         zip.close();
     }
     replacement.commit();

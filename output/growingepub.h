@@ -2,13 +2,18 @@
 
 #include "output/epubdocuments.h"
 #include "output/epubwriter.h"
+#include "output/zipwriter.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringView>
 
+#include <future>
 #include <memory>
+#include <vector>
+
+class QThreadPool;
 
 namespace qh::output {
 
@@ -17,8 +22,8 @@ class ZipReader;
 // An EPUB book that grows as it is grabbed, page by page. Every write makes the whole file again beside it and
 // puts it in place atomically, as writeEpub() does, but the chapters the file already holds are copied as they are
 // stored, still compressed: a write costs the new pages and a copy of the old bytes, never the whole book made anew.
-// Pages are made into their chapter documents when they are added, so the ones waiting for the next write take
-// about their size in UTF-8.
+// Pages are made into their chapter documents when they are added and deflated on a thread of the book's own while
+// the grab goes on, so a write mostly copies bytes, and the pages waiting for it take about their compressed size.
 class GrowingEpub
 {
 public:
@@ -38,7 +43,7 @@ public:
 
     // A page for the next write().
     void addPage(QStringView title, QStringView text);
-    qsizetype pendingPages() const { return m_pending.size(); }
+    qsizetype pendingPages() const { return qsizetype(m_pending.size()); }
     qsizetype pendingBytes() const { return m_pendingBytes; }
     // Drops the pages added since the last write.
     void discardPending();
@@ -58,8 +63,9 @@ private:
     std::unique_ptr<ZipReader> m_file; // the book as it stands; its chapters are copied from here
     QList<epub::TocEntry> m_entries;   // every chapter: those in the file, then the pending ones
     qsizetype m_fileEntries = 0;
-    QList<QByteArray> m_pending;
-    qsizetype m_pendingBytes = 0;
+    std::vector<std::shared_future<DeflatedBytes>> m_pending; // the chapter documents added since the last write
+    qsizetype m_pendingBytes = 0;                             // their size before deflating
+    std::unique_ptr<QThreadPool> m_deflater;
 };
 
 } // namespace qh::output

@@ -7,9 +7,11 @@
 #include <QFile>
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace qh::output {
 
@@ -24,11 +26,14 @@ QString zipErrorText(int code)
     return text;
 }
 
+} // namespace
+
 // An entry made on demand: libzip asks for its size, then opens, reads and closes it during zip_close(), so only
 // the entry being written holds its bytes.
 struct GeneratedEntry
 {
     std::function<QByteArray()> generate;
+    std::optional<DeflatedBytes> deflated; // given instead of generate: bytes libzip writes as they are
     std::exception_ptr *failure = nullptr;
     QByteArray bytes;
     qint64 size = -1;
@@ -45,7 +50,7 @@ struct GeneratedEntry
     {
         switch (command) {
         case ZIP_SOURCE_OPEN:
-            bytes = generate();
+            bytes = deflated ? deflated->deflated : generate();
             size = bytes.size();
             offset = 0;
             isOpen = true;
@@ -64,10 +69,19 @@ struct GeneratedEntry
             auto *stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
             if (!stat)
                 return -1;
+            zip_stat_init(stat);
+            if (deflated) {
+                // Already compressed: libzip copies the stream and takes size and checksum from here.
+                stat->size = zip_uint64_t(deflated->size);
+                stat->comp_size = zip_uint64_t(deflated->deflated.size());
+                stat->comp_method = ZIP_CM_DEFLATE;
+                stat->crc = deflated->crc;
+                stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+                return sizeof(zip_stat_t);
+            }
             // Made and dropped again when not open, so that a libzip that asks every entry first holds none.
             if (size < 0)
                 size = generate().size();
-            zip_stat_init(stat);
             stat->size = zip_uint64_t(size);
             stat->valid |= ZIP_STAT_SIZE;
             return sizeof(zip_stat_t);
@@ -83,6 +97,8 @@ struct GeneratedEntry
         }
     }
 };
+
+namespace {
 
 zip_int64_t generatedEntryCallback(void *userdata, void *data, zip_uint64_t length, zip_source_cmd_t command)
 {
@@ -109,6 +125,28 @@ struct FreeSource
 using SourcePtr = std::unique_ptr<zip_source_t, FreeSource>;
 
 } // namespace
+
+DeflatedBytes deflateFast(const QByteArray &bytes)
+{
+    DeflatedBytes result;
+    result.size = bytes.size();
+    result.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef *>(bytes.constData()), size_t(bytes.size())));
+    z_stream stream{};
+    // Negative window bits: a raw stream, as a ZIP entry holds it, without zlib's header and trailer.
+    if (deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw Error(QStringLiteral("无法压缩：%1").arg(QString::fromLatin1(stream.msg ? stream.msg : "zlib")));
+    result.deflated.resize(qsizetype(deflateBound(&stream, uLong(bytes.size()))));
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef *>(result.deflated.data());
+    stream.avail_out = uInt(result.deflated.size());
+    const int status = deflate(&stream, Z_FINISH);
+    result.deflated.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END)
+        throw Error(QStringLiteral("无法压缩：zlib 返回 %1").arg(status));
+    return result;
+}
 
 void ZipWriter::Discard::operator()(zip *archive) const
 {
@@ -142,6 +180,23 @@ void ZipWriter::addGenerated(const QString &name, std::function<QByteArray()> ge
 {
     auto entry = std::make_unique<GeneratedEntry>();
     entry->generate = std::move(generate);
+    const zip_uint64_t index = addEntry(name, std::move(entry));
+    const zip_int32_t compression = method == Method::Store ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+    const zip_uint32_t level = method == Method::DeflateFast ? 1 : 0; // 0: zlib's default
+    if (zip_set_file_compression(m_archive.get(), index, compression, level) < 0)
+        fail(QString::fromLocal8Bit(zip_strerror(m_archive.get())));
+}
+
+void ZipWriter::addDeflated(const QString &name, DeflatedBytes bytes)
+{
+    auto entry = std::make_unique<GeneratedEntry>();
+    entry->deflated = std::move(bytes);
+    // No compression is set: the entry keeps the method its source reports, so libzip does not deflate it again.
+    addEntry(name, std::move(entry));
+}
+
+std::uint64_t ZipWriter::addEntry(const QString &name, std::unique_ptr<GeneratedEntry> entry)
+{
     entry->failure = &m_generatorFailure;
     zip_error_t error;
     zip_error_init(&error);
@@ -157,10 +212,9 @@ void ZipWriter::addGenerated(const QString &name, std::function<QByteArray()> ge
     if (index < 0)
         fail(QString::fromLocal8Bit(zip_strerror(archive)));
     (void)source.release(); // the archive owns it now
-    const zip_int32_t compression = method == Method::Store ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
-    if (zip_set_file_compression(archive, zip_uint64_t(index), compression, 0) < 0 ||
-        zip_file_set_mtime(archive, zip_uint64_t(index), m_mtime, 0) < 0)
+    if (zip_file_set_mtime(archive, zip_uint64_t(index), m_mtime, 0) < 0)
         fail(QString::fromLocal8Bit(zip_strerror(archive)));
+    return zip_uint64_t(index);
 }
 
 void ZipWriter::addCopy(const QString &name, const ZipReader &from, const QString &fromName)
