@@ -135,6 +135,23 @@ TEST_F(QueueCommandsTest, DeleteRemovesSelectedRowsWithTheirFiles)
         EXPECT_TRUE(hasFiles(kept)) << kept.toStdString();
 }
 
+// An EPUB book is deleted with its own file; a text file of the same name (another book's, or the reader's) stays.
+TEST_F(QueueCommandsTest, DeleteRemovesAnEpubBooksFile)
+{
+    BookEntry epub{u"电子"_s, 1, BookStatus::Queued, QUrl(u"http://h/e"_s)};
+    epub.Format = BookFormat::Epub;
+    m_model.append(epub);
+    const QString epubFile = BookFilePath(m_paths.saveFolder, epub.BookName, BookFormat::Epub);
+    touch(epubFile);
+    touch(BookFilePath(m_paths.saveFolder, epub.BookName));
+    select({5});
+    deleteSelected();
+
+    EXPECT_FALSE(QFileInfo::exists(epubFile));
+    EXPECT_TRUE(QFileInfo::exists(BookFilePath(m_paths.saveFolder, epub.BookName)));
+    EXPECT_EQ(names(), (QStringList{u"零"_s, u"一"_s, u"二"_s, u"三"_s, u"四"_s}));
+}
+
 // A selected row that is being downloaded stops the delete with a message; rows above it are gone already, rows
 // below it stay. Unselected downloading rows do not hinder deleting others.
 TEST_F(QueueCommandsTest, DeleteStopsAtADownloadingRow)

@@ -1,5 +1,9 @@
 #include "core/safefilename.h"
 
+#include "common/textfile.h"
+#include "core/booknaming.h"
+#include "core/bookqueue.h"
+
 #include "support/testutils.h"
 
 #include <QDir>
@@ -103,4 +107,24 @@ TEST(SafeFileName, HostileTitlesStayInsideTheSaveFolder)
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                   QStringList{u"save"_s});
     }
+}
+
+// A new book's name is free only when no queued book has it (or begins with it) and neither a text nor an EPUB
+// book of that name is in the save folder, whichever format the new book will be written as.
+TEST(BookNaming, NameIsFreeWithoutEitherFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qh::core::BookQueue queue;
+    queue.append({u"排队的书"_s, 0, qh::core::BookStatus::Queued, QUrl(u"http://h/1"_s)});
+    qh::text::writeFileAtomically(BookFilePath(dir.path(), u"文本"_s, qh::BookFormat::Text), "x");
+    qh::text::writeFileAtomically(BookFilePath(dir.path(), u"电子"_s, qh::BookFormat::Epub), "x");
+    const struct
+    {
+        QString name;
+        bool free;
+    } cases[] = {{u"新书"_s, true}, {u"文本"_s, false}, {u"电子"_s, false}, {u"排队"_s, false}, {QString(), false}};
+    for (const auto &c : cases)
+        EXPECT_EQ(qh::core::isBookNameFree(queue, dir.path(), c.name), c.free) << c.name.toStdString();
+    EXPECT_EQ(qh::core::numberedFreeBookName(queue, dir.path(), u"电子"_s), u"电子2"_s);
 }
