@@ -3,6 +3,8 @@
 #include "common/error.h"
 #include "engine/bookfile.h"
 
+#include "core/finishedbooks.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,12 +44,18 @@ bool readsAs(const QByteArray &bytes, text::Encoding encoding)
 void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    text::writeLines(path,
-                     {u"pages="_s + QString::number(checkpoint.pages), u"bytes="_s + QString::number(checkpoint.bytes),
+    QStringList lines{u"pages="_s + QString::number(checkpoint.pages), u"bytes="_s + QString::number(checkpoint.bytes),
                       u"encoding="_s + encodingName(checkpoint.encoding),
                       u"url="_s + QString::fromUtf8(checkpoint.nextUrl.toEncoded()),
-                      u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')},
-                     text::Encoding::Utf8);
+                      u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')};
+    // Written only when they say something, so the checkpoint of an ordinary book reads as it always did.
+    if (checkpoint.afterNextUrl)
+        lines << u"after=1"_s;
+    if (!checkpoint.bookFile.isEmpty())
+        lines << u"file="_s + QString(checkpoint.bookFile).remove(u'\r').remove(u'\n');
+    if (!checkpoint.endMark.isEmpty())
+        lines << u"end="_s + QString::fromLatin1(checkpoint.endMark);
+    text::writeLines(path, lines, text::Encoding::Utf8);
 }
 
 std::optional<BookCheckpoint> readCheckpoint(const QString &path)
@@ -71,20 +79,22 @@ std::optional<BookCheckpoint> readCheckpoint(const QString &path)
             checkpoint.nextUrl = QUrl::fromEncoded(value.toUtf8());
         else if (key == u"template")
             checkpoint.templateName = value;
+        else if (key == u"after")
+            checkpoint.afterNextUrl = value == u"1";
+        else if (key == u"file")
+            checkpoint.bookFile = value;
+        else if (key == u"end")
+            checkpoint.endMark = value.toLatin1();
     }
     if (!pages || !bytes || checkpoint.pages < 0 || checkpoint.bytes < 0)
         throw Error(u"书的进度记录“%1”已损坏，无法续传。"_s.arg(nativePath(path)));
     return checkpoint;
 }
 
-namespace {
-
 QString pagesFileOf(const QString &checkpointFile)
 {
     return (checkpointFile.endsWith(u".lst"_s) ? checkpointFile.chopped(4) : checkpointFile) + u".pages"_s;
 }
-
-} // namespace
 
 BookWriter::BookWriter(QString bookFile, QString checkpointFile)
     : m_bookFile(std::move(bookFile)), m_checkpointFile(std::move(checkpointFile)),
@@ -96,6 +106,8 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
     m_pending.clear();
     m_pendingUrls.clear();
     m_pendingPages = 0;
+    m_pendingNextUrl.clear();
+    m_pendingLastPageUrl.clear();
     m_pageUrls.clear();
     std::optional<BookCheckpoint> saved = readCheckpoint(m_checkpointFile);
     // A checkpoint of no pages holds nothing to resume; the row says where the book begins.
@@ -111,6 +123,12 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
         if (file.size() < saved->bytes)
             throw Error(u"这本书的文件“%1”比记录的短（%2 字节，应有 %3 字节），可能被改动过，无法续传。"_s
                             .arg(nativePath(m_bookFile))
+                            .arg(file.size())
+                            .arg(saved->bytes));
+        if (!saved->endMark.isEmpty() &&
+            (file.size() != saved->bytes || core::fileEndMark(m_bookFile, saved->bytes) != saved->endMark))
+            throw Error(u"这本书的文件“%1”在下载完以后被改动过（现在 %2 字节，当时 %3 字节），不能接着往后写。"
+                        u"请把文件恢复原样，或删除这本书后重新下载。"_s.arg(nativePath(m_bookFile))
                             .arg(file.size())
                             .arg(saved->bytes));
         if (file.size() > saved->bytes)
@@ -164,6 +182,7 @@ void BookWriter::addPage(const QString &title, const QString &text, const QUrl &
     m_pending += formatBookText({title, text}, m_committed.encoding);
     ++m_pendingPages;
     m_pendingNextUrl = nextUrl;
+    m_pendingLastPageUrl = pageUrl;
 }
 
 const BookCheckpoint &BookWriter::commit()
@@ -174,8 +193,16 @@ const BookCheckpoint &BookWriter::commit()
     BookCheckpoint next = m_committed;
     next.pages += m_pendingPages;
     next.bytes += bytes.size();
-    if (!m_pendingNextUrl.isEmpty())
+    next.endMark.clear(); // the file goes on past where it was left
+    if (!m_pendingNextUrl.isEmpty()) {
         next.nextUrl = m_pendingNextUrl;
+        next.afterNextUrl = false;
+    } else if (!m_pendingLastPageUrl.isEmpty()) {
+        // The book's last page is in: should the book resume before it is closed, it asks that page for a next link
+        // rather than take it again.
+        next.nextUrl = m_pendingLastPageUrl;
+        next.afterNextUrl = true;
+    }
     text::appendToFile(m_bookFile, bytes);
     try {
         // Only used to end a book that links back into itself: a failure here is not the book's.
@@ -199,10 +226,11 @@ const BookCheckpoint &BookWriter::commit()
     return m_committed;
 }
 
-void BookWriter::finish()
+void BookWriter::finish(bool keepPageUrls)
 {
     QFile::remove(m_checkpointFile);
-    QFile::remove(m_pagesFile);
+    if (!keepPageUrls)
+        QFile::remove(m_pagesFile);
 }
 
 } // namespace qh::engine
