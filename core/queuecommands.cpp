@@ -54,13 +54,13 @@ void QueueCommands::DeleteSelectedBooks(const QList<BookQueue::BookId> &selected
         const QString workFile = BookWorkFilePath(paths.tempFolder, book.BookName);
         const QString bookFile = BookFilePath(paths.saveFolder, book.BookName);
         const FinishedBook *const done = finished.find(book.BookName);
-        // Deleting an update calls the update off; the finished book is not the row's to delete.
-        const bool finishedBook = done && QFileInfo(done->file) == QFileInfo(bookFile);
+        // Deleting an update calls the update off; the finished book is not the row's to delete, and its updates
+        // still need the addresses of its pages.
         removeIfPresent(workFile);
-        if (!finishedBook) {
+        if (!done)
             removeIfPresent(workFile.chopped(4) + u".pages"_s); // the addresses of its pages, beside its checkpoint
+        if (!done || QFileInfo(done->file) != QFileInfo(bookFile))
             removeIfPresent(bookFile);
-        }
         m_queue.remove(row);
         SaveBookList(m_queue, paths.listFile);
     }
