@@ -321,3 +321,20 @@ TEST_F(BookUpdateTest, ALinkBackIntoTheBookIsNothingNew)
     ASSERT_EQ(finished.size(), 2);
     EXPECT_EQ(finished.last().pages, 9);
 }
+
+// A book is updated in the encoding it was written in, whatever the settings say now.
+TEST_F(BookUpdateTest, AnUpdateKeepsTheBooksEncoding)
+{
+    config.encoding = text::Encoding::Utf8;
+    books.append({u"连载"_s, 0, core::BookStatus::Queued, chapterUrl(1)});
+    runUntilBookEnds(1);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished.first().encoding, text::Encoding::Utf8);
+    publish(twelve);
+    config.encoding = text::Encoding::Gb18030;
+    scheduler().setConfig(config);
+    queueUpdate(finished.first());
+    runUntilBookEnds(2);
+    EXPECT_EQ(ends.last(), GrabEnd::Complete);
+    EXPECT_EQ(readAll(bookFile()), twelve.bookFileBytes(1, 12, true));
+}
