@@ -73,7 +73,7 @@ QString formatFinishedLine(const FinishedBook &book)
         QString::number(book.bytes),
         book.encoding == text::Encoding::Utf8 ? u"utf-8"_s : u"gb18030"_s,
         formatKey(book.format),
-        book.updated.toUTC().toString(Qt::ISODate),
+        book.updated.toUTC().toString(Qt::ISODateWithMs),
         QString::fromLatin1(book.endMark),
         fieldText(book.templateName),
         QString::fromUtf8(book.lastPage.toEncoded()),
@@ -98,7 +98,9 @@ std::optional<FinishedBook> parseFinishedLine(const QString &line)
     book.updated = QDateTime::fromString(fields.at(5), Qt::ISODate);
     book.endMark = fields.at(6).toLatin1();
     book.templateName = fields.at(7);
-    book.lastPage = QUrl::fromEncoded(fields.at(8).toUtf8());
+    // As this program writes it: an address spelt otherwise by hand (a bare "#" in a fragment) reads as it will be
+    // written back.
+    book.lastPage = QUrl::fromEncoded(QUrl::fromEncoded(fields.at(8).toUtf8()).toEncoded());
     // A path may itself hold a tab.
     book.file = fields.mid(9).join(u'\t');
     if (!pagesOk || !bytesOk || book.pages < 1 || book.bytes < 0 || !format || !book.lastPage.isValid() ||

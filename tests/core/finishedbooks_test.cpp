@@ -154,3 +154,17 @@ TEST_F(FinishedBooksTest, AKilledWriteLeavesAWholeList)
         EXPECT_TRUE(count == 1 || count == 3000) << count;
     }
 }
+
+// A line edited by hand reads as the book it will be written back as, so a save and a load change nothing more: an
+// address with a bare "#" in its fragment, a time with milliseconds.
+TEST_F(FinishedBooksTest, AHandEditedLineReadsAsItIsWrittenBack)
+{
+    const QString line =
+        u"样例\t9\t10\tgb18030\ttext\t2026-03-01T08:30:05.250Z\t\t\thttp://h/9.html#a#b\t/x/样例.txt"_s;
+    const std::optional<FinishedBook> book = core::parseFinishedLine(line);
+    ASSERT_TRUE(book);
+    const QString written = core::formatFinishedLine(*book);
+    EXPECT_EQ(core::parseFinishedLine(written), book);
+    EXPECT_EQ(core::formatFinishedLine(*core::parseFinishedLine(written)), written);
+    EXPECT_EQ(book->updated.time().msec(), 250);
+}
