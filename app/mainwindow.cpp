@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "session/bookupdates.h"
+
 #include "app/statuslabel.h"
 
 #include "browser/html/staticbrowser.h"
@@ -364,6 +366,9 @@ void TFrmMain::buildToolBar()
     m_BtnTemplate->setPopupMode(QToolButton::InstantPopup);
 
     auto *helpMenu = new QMenu(m_BtnHelp);
+    QAction *checkUpdates = helpMenu->addAction(u"检查更新"_s, this, &TFrmMain::checkUpdatesClick);
+    checkUpdates->setObjectName(u"CheckUpdates"_s);
+    checkUpdates->setToolTip(u"看看下载完的书有没有新章节，有就接着下载"_s);
     helpMenu->addAction(u"帮助"_s, this, &TFrmMain::MenuItem1Click)->setObjectName(u"MenuItem1"_s);
     helpMenu->addAction(u"关于"_s, this, &TFrmMain::MenuItem3Click)->setObjectName(u"MenuItem3"_s);
     m_BtnHelp->setMenu(helpMenu);
@@ -481,6 +486,28 @@ void TFrmMain::connectEngine()
             [this](const QString &bookName, int pagesDone, const QUrl &, double pagesPerSecond) {
                 onProgress(bookName, pagesDone, pagesPerSecond);
             });
+    // An update's panel says how many of its pages are new. Its end is shown after the scheduler's end of the book.
+    session::BookUpdates *const updates = &m_session->updates();
+    connect(updates, &session::BookUpdates::newPages, this, [this](const QString &bookName, int pages) {
+        m_statusBook->setStatusText(session::BookUpdates::outcomeText(bookName, pages));
+    });
+    connect(
+        updates, &session::BookUpdates::ended, this,
+        [this](const QString &bookName, int newPages, bool ok) {
+            m_statusBook->setStatusText(ok ? session::BookUpdates::outcomeText(bookName, newPages)
+                                           : u"《%1》：更新失败"_s.arg(bookName));
+        },
+        Qt::QueuedConnection);
+    connect(
+        updates, &session::BookUpdates::allEnded, this,
+        [this](int booksWithNewPages, int failed) {
+            QString text = u"检查更新完毕：%1 本书有新章节。"_s.arg(booksWithNewPages);
+            if (failed > 0)
+                text += u"%1 本书没能检查。"_s.arg(failed);
+            m_statusBook->setStatusText(text);
+            ShowMsg(text);
+        },
+        Qt::QueuedConnection);
     connect(scheduler, &engine::DownloadScheduler::bookEnded, this,
             [this](engine::GrabEnd end, const QString &bookName) {
                 // A finished book says so until the next one starts: on a fast site it may be done before anyone looks.
@@ -630,14 +657,16 @@ void TFrmMain::onRowAboutToGo(int row)
 
 void TFrmMain::onProgress(const QString &bookName, int pagesDone, double pagesPerSecond)
 {
-    m_statusBook->setStatusText(bookName);
+    if (!m_session->updates().follows(bookName))
+        m_statusBook->setStatusText(bookName);
     m_statusPages->setStatusText(u"%1 页"_s.arg(pagesDone));
     m_statusSpeed->setStatusText(u"%1 页/秒"_s.arg(pagesPerSecond, 0, 'f', 2));
 }
 
 core::BookListPaths TFrmMain::bookListPaths() const
 {
-    return {m_folder.bookListFile(), m_session->settings().SavePath, m_folder.tempFolder()};
+    return {m_folder.bookListFile(), m_session->settings().SavePath, m_folder.tempFolder(),
+            m_folder.finishedBooksFile()};
 }
 
 QList<int> TFrmMain::selectedRows() const
@@ -693,6 +722,18 @@ void TFrmMain::BtnBeginClick()
 void TFrmMain::BtnStopClick()
 {
     scheduler().requestStop();
+}
+
+void TFrmMain::checkUpdatesClick()
+{
+    guarded([this] {
+        const QList<core::FinishedBook> books = m_session->finishedBooks();
+        if (books.isEmpty())
+            return ShowMsg(u"还没有下载完的书。"_s);
+        m_session->updates().queue(books);
+        if (m_session->updates().isBusy())
+            scheduler().start();
+    });
 }
 
 void TFrmMain::N24Click()

@@ -152,6 +152,8 @@ public:
     void BtnConfigClick();
     void MenuItem1Click(); // help
     void MenuItem3Click(); // about
+    // "检查更新": every finished book is queued for its new chapters and the scheduler started.
+    void checkUpdatesClick();
     void BtnUpClick();
     void BtnDeleteClick();
     void BtnDownClick();

@@ -1,4 +1,5 @@
 #include "cli/clicontext.h"
+#include "cli/progressprinter.h"
 #include "cli/terminalhost.h"
 #include "common/error.h"
 #include "core/bookentry.h"
@@ -101,58 +102,6 @@ BookFormat formatOfOut(const QString &out, BookFormat settings)
     if (out.endsWith(u".txt"_s, Qt::CaseInsensitive))
         return BookFormat::Text;
     return settings;
-}
-
-// Prints the scheduler's progress on stderr at most every ProgressIntervalMs, always ending with the latest state:
-// a flushed line per page would cost a write to the terminal per page.
-class ProgressPrinter : public QObject
-{
-public:
-    static constexpr int ProgressIntervalMs = 100;
-
-    ProgressPrinter(engine::DownloadScheduler &scheduler, QTextStream &err);
-    ~ProgressPrinter() override { flush(); }
-
-    // Prints the latest state now if it has not been printed yet.
-    void flush();
-
-private:
-    void onProgress(const QString &book, int pages, const QUrl &url, double rate);
-
-    QTextStream &m_err;
-    QString m_pending; // the latest line, not yet printed
-    QElapsedTimer m_sincePrinted;
-    QTimer m_timer;
-};
-
-ProgressPrinter::ProgressPrinter(engine::DownloadScheduler &scheduler, QTextStream &err) : m_err(err)
-{
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &ProgressPrinter::flush);
-    connect(&scheduler, &engine::DownloadScheduler::progress, this, &ProgressPrinter::onProgress);
-    // Before the exit that a book's end brings; messages of the end itself may come first.
-    connect(&scheduler, &engine::DownloadScheduler::bookEnded, this, &ProgressPrinter::flush);
-}
-
-void ProgressPrinter::onProgress(const QString &book, int pages, const QUrl &url, double rate)
-{
-    m_pending = book + u": "_s + QString::number(pages) + u" 页, "_s + QString::number(rate, 'f', 1) + u" 页/秒  "_s +
-                url.toString();
-    const qint64 sincePrinted = m_sincePrinted.isValid() ? m_sincePrinted.elapsed() : ProgressIntervalMs;
-    if (sincePrinted >= ProgressIntervalMs)
-        flush();
-    else if (!m_timer.isActive())
-        m_timer.start(int(ProgressIntervalMs - sincePrinted));
-}
-
-void ProgressPrinter::flush()
-{
-    m_timer.stop();
-    if (m_pending.isEmpty())
-        return;
-    m_err << m_pending << Qt::endl;
-    m_pending.clear();
-    m_sincePrinted.start();
 }
 
 int runGrab(CliContext &context)

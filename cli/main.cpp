@@ -17,6 +17,8 @@ int templatesCommand(CliContext &context);
 int domCommand(CliContext &context);
 int grabCommand(CliContext &context);
 int queueCommand(CliContext &context);
+int updateCommand(CliContext &context);
+int booksCommand(CliContext &context);
 
 namespace {
 
@@ -35,6 +37,9 @@ const Command commands[] = {
     {"grab", "grab URL [--template NAME] [--name NAME] [--format text|epub] [--out FILE]  download one book",
      grabCommand},
     {"queue", "queue list|add URL [--name NAME]|run  the download queue", queueCommand},
+    {"update", "update [NAME...]         fetch the new chapters of finished books (all, or those named)",
+     updateCommand},
+    {"books", "books                    list the finished books and when each last got pages", booksCommand},
 };
 
 void printUsage(QTextStream &stream)
@@ -84,8 +89,8 @@ int dispatch(QStringList args, QTextStream &out, QTextStream &err)
 
 } // namespace
 
-// Whether the command may load a page in the web engine: a grab or a queue run (a book's template may need
-// scripts) and dom --web. The others never start Chromium.
+// Whether the command may load a page in the web engine: a grab, an update or a queue run (a book's template may
+// need scripts) and dom --web. The others never start Chromium.
 bool mayLoadPagesWithScripts(QStringList args)
 {
     while (!args.isEmpty() && args.first().startsWith(u"--")) {
@@ -95,7 +100,7 @@ bool mayLoadPagesWithScripts(QStringList args)
     const QString command = args.value(0);
     if (args.contains(u"--help"))
         return false; // only the usage is printed
-    return command == u"grab" || (command == u"queue" && args.value(1) == u"run") ||
+    return command == u"grab" || command == u"update" || (command == u"queue" && args.value(1) == u"run") ||
            (command == u"dom" && args.contains(u"--web"));
 }
 

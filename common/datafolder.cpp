@@ -18,6 +18,7 @@ const QString SettingsName = u"SysCfg.ini"_s;
 const QString BookListName = u"downlist.dat"_s;
 const QString TemplateName = u"system.tpe"_s;
 const QString TempName = u"temp"_s;
+const QString FinishedBooksName = u"finished.dat"_s;
 
 bool isPortableInstall(const QString &folder)
 {
@@ -75,6 +76,11 @@ QString DataFolder::templateFile() const
 QString DataFolder::tempFolder() const
 {
     return m_path + u'/' + TempName;
+}
+
+QString DataFolder::finishedBooksFile() const
+{
+    return m_path + u'/' + FinishedBooksName;
 }
 
 } // namespace qh

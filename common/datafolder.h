@@ -31,6 +31,8 @@ public:
     QString bookListFile() const;
     QString templateFile() const;
     QString tempFolder() const;
+    // "finished.dat": the books grabbed to their end, for their updates.
+    QString finishedBooksFile() const;
 
 private:
     explicit DataFolder(QString path) : m_path(std::move(path)) {}

@@ -1,9 +1,11 @@
 #include "core/queuecommands.h"
 
+#include "core/finishedbooks.h"
 #include "core/queuefile.h"
 #include "core/safefilename.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +38,8 @@ void QueueCommands::DeleteSelectedBooks(const QList<BookQueue::BookId> &selected
 {
     if (refuseWhileGrabbing())
         return;
+    const FinishedBooks finished =
+        paths.finishedFile.isEmpty() ? FinishedBooks() : loadFinishedBooks(paths.finishedFile);
     // The row that moves up into the place of a removed one is examined next.
     for (int row = 0; row < m_queue.size();) {
         if (!selected.contains(m_queue.idAt(row))) {
@@ -48,9 +52,15 @@ void QueueCommands::DeleteSelectedBooks(const QList<BookQueue::BookId> &selected
             return;
         }
         const QString workFile = BookWorkFilePath(paths.tempFolder, book.BookName);
+        const QString bookFile = BookFilePath(paths.saveFolder, book.BookName, book.Format);
+        const FinishedBook *const done = finished.find(book.BookName);
+        // Deleting an update calls the update off; the finished book is not the row's to delete, and its updates
+        // still need the addresses of its pages.
         removeIfPresent(workFile);
-        removeIfPresent(workFile.chopped(4) + u".pages"_s); // the addresses of its pages, beside its checkpoint
-        removeIfPresent(BookFilePath(paths.saveFolder, book.BookName, book.Format));
+        if (!done)
+            removeIfPresent(workFile.chopped(4) + u".pages"_s); // the addresses of its pages, beside its checkpoint
+        if (!done || QFileInfo(done->file) != QFileInfo(bookFile))
+            removeIfPresent(bookFile);
         m_queue.remove(row);
         SaveBookList(m_queue, paths.listFile);
     }

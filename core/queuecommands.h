@@ -25,6 +25,8 @@ struct BookListPaths
     QString listFile;   // "downlist.dat" in the data folder
     QString saveFolder; // SavePath: the books' text files
     QString tempFolder; // "temp" in the data folder: the books' work files
+    // "finished.dat": the row of a finished book's update goes without the book's file. Empty: no finished books.
+    QString finishedFile = {};
 };
 
 inline const QString StopFirstMessage = QStringLiteral("请停止抓书后，再进行本操作。");
@@ -37,8 +39,9 @@ public:
     QueueCommands(BookQueue &queue, const SchedulerState &scheduler, MessageSink &messages);
 
     // Removes the selected books from the top down, each with its text file and work file, and saves the list after
-    // each row. Stops at the first selected book that is being downloaded; books removed before it stay removed. A
-    // file that cannot be deleted stays; its row goes all the same. Throws qh::Error when the list cannot be saved.
+    // each row. An update of a finished book goes with its work file only: the book stays as it is. Stops at the first
+    // selected book that is being downloaded; books removed before it stay removed. A file that cannot be deleted
+    // stays; its row goes all the same. Throws qh::Error when the list cannot be saved.
     void DeleteSelectedBooks(const QList<BookQueue::BookId> &selected, const BookListPaths &paths);
 
     // Moves the one selected row by one place; returns the row it now stands in, to be selected, or nothing when it

@@ -80,9 +80,10 @@ BookGrab::~BookGrab()
         m_browser.stop();
 }
 
-void BookGrab::start(const QUrl &url, const QSet<QUrl> &earlierPages)
+void BookGrab::start(const QUrl &url, const QSet<QUrl> &earlierPages, StartAt at)
 {
     m_running = true;
+    m_heldPage = at == StartAt::AfterPage;
     m_visited.clear();
     for (const QUrl &page : earlierPages)
         m_visited.insert(withoutFragment(page));
@@ -194,8 +195,9 @@ void BookGrab::findContent()
         if (m_stopFlag.isSet())
             return end(GrabEnd::Stopped);
         // Without the text element at all, a page of a book that had it is no chapter (a throttle notice, an
-        // error page served with 200): it fails as a load does. On the first page the template is what is wrong.
-        if (text.isEmpty() && !raw->found() && m_pagesTaken > 0)
+        // error page served with 200): it fails as a load does, also on the held page an update starts after, which
+        // had it when it was taken. On a book's first page the template is what is wrong.
+        if (text.isEmpty() && !raw->found() && (m_pagesTaken > 0 || m_heldPage))
             return notAChapter();
         if (text.isEmpty())
             return end(GrabEnd::EmptyText);
@@ -257,6 +259,12 @@ void BookGrab::onNextLink(const QString &href)
     const bool last = next.isEmpty() || m_visited.contains(next);
     m_search.reset();
     m_document.reset();
+    if (m_heldPage) {
+        passHeldPage(last ? QUrl() : next);
+        if (m_running)
+            loadPage(next);
+        return;
+    }
     // The same title and text as the page before: a link that only looks new (a session id in it) leading to the
     // same page again. The repeat is not taken, and the book ends.
     if (m_lastTaken && m_lastTaken->first == m_title && m_lastTaken->second == m_text)
@@ -306,11 +314,15 @@ void BookGrab::onScriptLinkLanded(bool ok)
     }
     const QUrl next = withoutFragment(landed->url());
     m_document.reset();
-    takePage(last ? QUrl() : next);
+    if (m_heldPage) {
+        passHeldPage(last ? QUrl() : next);
+    } else {
+        takePage(last ? QUrl() : next);
+        if (m_running && last)
+            end(GrabEnd::Complete);
+    }
     if (!m_running)
-        return; // stopped from a receiver of pageCompleted
-    if (last)
-        return end(GrabEnd::Complete);
+        return; // ended, or stopped from a receiver of pageCompleted
 
     // The script has loaded the next page already: read it where it is.
     m_url = next;
@@ -329,6 +341,15 @@ void BookGrab::takePage(const QUrl &nextUrl)
     m_lastTaken = std::make_pair(title, text);
     ++m_pagesTaken;
     Q_EMIT pageCompleted(title, text, nextUrl);
+}
+
+void BookGrab::passHeldPage(const QUrl &nextUrl)
+{
+    m_heldPage = false;
+    m_lastTaken = std::make_pair(std::exchange(m_title, QString()), std::exchange(m_text, QString()));
+    if (nextUrl.isEmpty())
+        return end(GrabEnd::Complete);
+    Q_EMIT heldPageFollowed(nextUrl);
 }
 
 void BookGrab::waitThen(int ms, void (BookGrab::*next)())

@@ -59,9 +59,17 @@ public:
              GrabTiming timing, const Clock &clock, QObject *parent = nullptr);
     ~BookGrab() override;
 
+    // Where the grab begins: at url's page, or after it (url is the book's last page, already held: it is read for
+    // its next link only, and a book whose last page still has none is complete with nothing taken).
+    enum class StartAt
+    {
+        Page,
+        AfterPage,
+    };
+
     // earlierPages: the addresses of the pages the book already holds, so that a link back into them ends the book
     // whatever run grabbed them.
-    void start(const QUrl &url, const QSet<QUrl> &earlierPages = {});
+    void start(const QUrl &url, const QSet<QUrl> &earlierPages = {}, StartAt at = StartAt::Page);
 
     // Tells the grab that the stop flag has been set: a page load or a wait in progress ends at once, a running
     // search at its next probe.
@@ -75,6 +83,8 @@ Q_SIGNALS:
     void textFound(const QString &text);
     // One whole page: its title and text, and the address of the next page (empty when this one is the last).
     void pageCompleted(const QString &title, const QString &text, const QUrl &nextUrl);
+    // The held page a grab started after links on to nextUrl, the first page to take.
+    void heldPageFollowed(const QUrl &nextUrl);
     // message says what went wrong, for LoadFailed and ScriptLinkNeedsScripts; empty otherwise.
     void finished(qh::engine::GrabEnd end, const QString &message);
 
@@ -92,6 +102,8 @@ private:
     void followScriptLink();
     void onScriptLinkLanded(bool ok);
     void takePage(const QUrl &nextUrl);
+    // The held page's next link is known: it is not taken, only remembered as the page a repeat would copy.
+    void passHeldPage(const QUrl &nextUrl);
     void waitThen(int ms, void (BookGrab::*next)());
     void end(GrabEnd end, const QString &message = {});
 
@@ -108,6 +120,7 @@ private:
     QUrl m_url; // the page in progress, as requested
     int m_attempt = 0;
     int m_pagesTaken = 0;       // in this run
+    bool m_heldPage = false;    // the page in progress is the held one a grab started after
     qint64 m_lastAnswerMs = -1; // when the latest request was answered
     QSet<QUrl> m_visited;       // the book's pages, to end books whose links go round in a circle
     // The page taken last in this run: a page that repeats it (a last page whose link only changes a session id)

@@ -4,6 +4,8 @@
 #include "engine/bookfile.h"
 #include "output/growingepub.h"
 
+#include "core/finishedbooks.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +51,13 @@ void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint)
                       u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')};
     if (checkpoint.format != BookFormat::Text)
         lines.append(u"format="_s + formatKey(checkpoint.format));
+    // Written only when they say something, so the checkpoint of an ordinary book reads as it always did.
+    if (checkpoint.afterNextUrl)
+        lines << u"after=1"_s;
+    if (!checkpoint.bookFile.isEmpty())
+        lines << u"file="_s + QString(checkpoint.bookFile).remove(u'\r').remove(u'\n');
+    if (!checkpoint.endMark.isEmpty())
+        lines << u"end="_s + QString::fromLatin1(checkpoint.endMark);
     text::writeLines(path, lines, text::Encoding::Utf8);
 }
 
@@ -75,20 +84,22 @@ std::optional<BookCheckpoint> readCheckpoint(const QString &path)
             checkpoint.templateName = value;
         else if (key == u"format")
             checkpoint.format = formatFromKey(value).value_or(BookFormat::Text);
+        else if (key == u"after")
+            checkpoint.afterNextUrl = value == u"1";
+        else if (key == u"file")
+            checkpoint.bookFile = value;
+        else if (key == u"end")
+            checkpoint.endMark = value.toLatin1();
     }
     if (!pages || !bytes || checkpoint.pages < 0 || checkpoint.bytes < 0)
         throw Error(u"书的进度记录“%1”已损坏，无法续传。"_s.arg(nativePath(path)));
     return checkpoint;
 }
 
-namespace {
-
 QString pagesFileOf(const QString &checkpointFile)
 {
     return (checkpointFile.endsWith(u".lst"_s) ? checkpointFile.chopped(4) : checkpointFile) + u".pages"_s;
 }
-
-} // namespace
 
 BookWriter::BookWriter(QString bookFile, QString checkpointFile, BookFormat format, QString title)
     : m_bookFile(std::move(bookFile)), m_checkpointFile(std::move(checkpointFile)),
@@ -114,8 +125,24 @@ void BookWriter::clearPending()
     m_pending.clear();
     m_pendingUrls.clear();
     m_pendingPages = 0;
+    m_pendingNextUrl.clear();
+    m_pendingLastPageUrl.clear();
     if (m_epub)
         m_epub->discardPending();
+}
+
+// A finished book taken up again must be exactly as the program left it: appending to a file edited by hand would
+// put the new chapters after whatever is there now.
+void BookWriter::requireUnchanged(const BookCheckpoint &saved) const
+{
+    const QFileInfo file(m_bookFile);
+    if (saved.endMark.isEmpty() || !file.exists())
+        return;
+    if (file.size() != saved.bytes || core::fileEndMark(m_bookFile, saved.bytes) != saved.endMark)
+        throw Error(u"这本书的文件“%1”在下载完以后被改动过（现在 %2 字节，当时 %3 字节），不能接着往后写。"
+                    u"请把文件恢复原样，或删除这本书后重新下载。"_s.arg(nativePath(m_bookFile))
+                        .arg(file.size())
+                        .arg(saved.bytes));
 }
 
 // The EPUB book as the grab goes on from it: at least pages chapters, and no more.
@@ -147,6 +174,7 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
         throw Error(u"这本书的进度记录“%1”是按%2格式写的，与这本书现在的格式不符，无法续传。"_s.arg(
             nativePath(m_checkpointFile), formatKey(saved->format)));
     if (saved && m_epub) {
+        requireUnchanged(*saved);
         openEpub(saved->pages);
         m_committed = *saved;
         readPageUrls();
@@ -164,6 +192,7 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
                             .arg(nativePath(m_bookFile))
                             .arg(file.size())
                             .arg(saved->bytes));
+        requireUnchanged(*saved);
         if (file.size() > saved->bytes)
             text::truncateFile(m_bookFile, saved->bytes); // pages whose checkpoint never landed
         m_committed = *saved;
@@ -227,6 +256,7 @@ void BookWriter::addPage(const QString &title, const QString &text, const QUrl &
         m_pending += formatBookText({title, text}, m_committed.encoding);
     ++m_pendingPages;
     m_pendingNextUrl = nextUrl;
+    m_pendingLastPageUrl = pageUrl;
 }
 
 const BookCheckpoint &BookWriter::commit()
@@ -237,8 +267,16 @@ const BookCheckpoint &BookWriter::commit()
     BookCheckpoint next = m_committed;
     next.pages += m_pendingPages;
     next.bytes += bytes.size();
-    if (!m_pendingNextUrl.isEmpty())
+    next.endMark.clear(); // the file goes on past where it was left
+    if (!m_pendingNextUrl.isEmpty()) {
         next.nextUrl = m_pendingNextUrl;
+        next.afterNextUrl = false;
+    } else if (!m_pendingLastPageUrl.isEmpty()) {
+        // The book's last page is in: should the book resume before it is closed, it asks that page for a next link
+        // rather than take it again.
+        next.nextUrl = m_pendingLastPageUrl;
+        next.afterNextUrl = true;
+    }
     if (m_epub)
         m_epub->write(m_committed.pages); // replaced whole: on failure the old book stands
     else
@@ -268,10 +306,11 @@ const BookCheckpoint &BookWriter::commit()
     return m_committed;
 }
 
-void BookWriter::finish()
+void BookWriter::finish(bool keepPageUrls)
 {
     QFile::remove(m_checkpointFile);
-    QFile::remove(m_pagesFile);
+    if (!keepPageUrls)
+        QFile::remove(m_pagesFile);
 }
 
 } // namespace qh::engine

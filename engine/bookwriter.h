@@ -25,8 +25,18 @@ struct BookCheckpoint
     QUrl nextUrl;
     qint64 bytes = 0;
     text::Encoding encoding = text::Encoding::Gb18030;
-    QString templateName;                 // the template the book began with: it keeps it wherever its pages move
-    BookFormat format = BookFormat::Text; // an EPUB book counts chapters in its file, and bytes stay 0
+    QString templateName; // the template the book began with: it keeps it wherever its pages move
+    // An EPUB book counts chapters in its file; bytes stay what they were (a finished book's: its file's length).
+    BookFormat format = BookFormat::Text;
+    // nextUrl is the last page the file holds, not one to take: the book goes on from that page's next link, if it
+    // has one by now. So a book whose last page is in is never asked for it twice, and an update starts there.
+    bool afterNextUrl = false;
+    // Where the book's file is when it is not where the book's name puts it (an update of a book written elsewhere);
+    // empty otherwise.
+    QString bookFile;
+    // core::fileEndMark() of the file at bytes, when the file must be exactly as the program left it (a finished
+    // book taken up again, which hands may have changed meanwhile); empty: bytes past the checkpoint are cut off.
+    QByteArray endMark;
 
     bool operator==(const BookCheckpoint &) const = default;
 };
@@ -35,6 +45,8 @@ struct BookCheckpoint
 void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint);
 // nullopt when the file does not exist; throws qh::Error when it exists but is not a checkpoint.
 std::optional<BookCheckpoint> readCheckpoint(const QString &path);
+// The file of the addresses of a book's pages, beside its checkpoint: "temp/<name>.pages".
+QString pagesFileOf(const QString &checkpointFile);
 
 // Writes one book as it is grabbed: pages are taken one by one and appended to the book file in batches, each
 // batch flushed to disk and followed by a new checkpoint. The text is never held whole in memory, and resuming
@@ -70,14 +82,16 @@ public:
     const BookCheckpoint &commit();
     const BookCheckpoint &committed() const { return m_committed; }
 
-    // The book is complete: its checkpoint is no longer needed.
-    void finish();
+    // The book is complete: its checkpoint is no longer needed. keepPageUrls keeps the addresses of its pages, for a
+    // later update's loop guard.
+    void finish(bool keepPageUrls = false);
 
     const QString &bookFile() const { return m_bookFile; }
 
 private:
     void readPageUrls();
     void openEpub(int pages);
+    void requireUnchanged(const BookCheckpoint &saved) const;
     void clearPending();
 
     const QString m_bookFile;
@@ -92,6 +106,7 @@ private:
     const BookFormat m_format;
     std::unique_ptr<output::GrowingEpub> m_epub; // an EPUB book's file
     QString m_epubTitle;
+    QUrl m_pendingLastPageUrl;
 };
 
 } // namespace qh::engine

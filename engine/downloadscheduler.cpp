@@ -138,19 +138,24 @@ void DownloadScheduler::tick()
 void DownloadScheduler::startHeadBook()
 {
     const core::BookEntry head = m_books.head();
-    const QString bookFile = m_config.bookFilePath
-                                 ? m_config.bookFilePath(head.BookName)
-                                 : core::BookFilePath(m_config.saveFolder, head.BookName, head.Format);
+    const QString defaultBookFile = m_config.bookFilePath
+                                        ? m_config.bookFilePath(head.BookName)
+                                        : core::BookFilePath(m_config.saveFolder, head.BookName, head.Format);
     // Without a work folder of its own the checkpoint lies in "temp" beside the book.
     const QString workFolder =
-        m_config.workFolder.isEmpty() ? QFileInfo(bookFile).absolutePath() + u"/temp"_s : m_config.workFolder;
+        m_config.workFolder.isEmpty() ? QFileInfo(defaultBookFile).absolutePath() + u"/temp"_s : m_config.workFolder;
     const QString workFile = core::BookWorkFilePath(workFolder, head.BookName);
     // A book keeps the template it began with, also when its pages have moved to another host (a mirror, a
     // redirect), where choosing by the host would find none or another.
     QString begunWith;
+    QString bookFile = defaultBookFile;
     try {
-        if (const std::optional<BookCheckpoint> saved = readCheckpoint(workFile); saved && saved->pages > 0)
+        if (const std::optional<BookCheckpoint> saved = readCheckpoint(workFile); saved && saved->pages > 0) {
             begunWith = saved->templateName;
+            // A book taken up again keeps writing to the file it was finished in.
+            if (!saved->bookFile.isEmpty())
+                bookFile = saved->bookFile;
+        }
     } catch (const Error &) {
         // A damaged checkpoint is reported when the book opens.
     }
@@ -189,6 +194,7 @@ void DownloadScheduler::startHeadBook()
     m_writer = std::make_unique<BookWriter>(bookFile, workFile, head.Format, head.BookName);
     m_writeFailed = false;
     QUrl startUrl = head.CurrentUrl;
+    bool afterHeldPage = false;
     try {
         const BookCheckpoint resumed =
             m_writer->open(pagesDone, head.CurrentUrl, m_config.encoding, m_chooser.currentText());
@@ -197,6 +203,7 @@ void DownloadScheduler::startHeadBook()
         if (!resumed.nextUrl.isEmpty())
             m_books.setCurrentUrl(0, resumed.nextUrl);
         startUrl = resumed.nextUrl.isEmpty() ? head.CurrentUrl : resumed.nextUrl;
+        afterHeldPage = resumed.afterNextUrl && !resumed.nextUrl.isEmpty() && resumed.pages > 0;
         m_watchPages = resumed.pages;
     } catch (const Error &) {
         m_writer.reset();
@@ -208,18 +215,30 @@ void DownloadScheduler::startHeadBook()
     m_pagesThisRun = 0;
     m_runStartMs = m_clock.nowMs();
     m_lastCommitMs = m_runStartMs;
+    m_heldPagePending = afterHeldPage;
+    m_lastPageUrl = afterHeldPage ? startUrl : QUrl();
 
     m_grab = std::make_unique<BookGrab>(*browser, m_stopFlag, params, m_config.grab, m_clock);
     connect(m_grab.get(), &BookGrab::textFound, this, &DownloadScheduler::previewChanged);
     connect(m_grab.get(), &BookGrab::pageCompleted, this, &DownloadScheduler::onPageCompleted);
     connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);
-    m_grab->start(startUrl, m_writer->pageUrls());
+    connect(m_grab.get(), &BookGrab::heldPageFollowed, this, &DownloadScheduler::onHeldPageFollowed);
+    m_grab->start(startUrl, m_writer->pageUrls(),
+                  afterHeldPage ? BookGrab::StartAt::AfterPage : BookGrab::StartAt::Page);
+}
+
+void DownloadScheduler::onHeldPageFollowed(const QUrl &nextUrl)
+{
+    // The row moves on to the first new page; the checkpoint stays at the held one until a page after it is in.
+    m_heldPagePending = false;
+    m_books.setCurrentUrl(0, nextUrl);
 }
 
 void DownloadScheduler::onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl)
 {
     // Title, text, count and next address change together, so the book never holds half a page.
-    m_writer->addPage(title, text, m_books.head().CurrentUrl, nextUrl);
+    m_lastPageUrl = m_books.head().CurrentUrl;
+    m_writer->addPage(title, text, m_lastPageUrl, nextUrl);
     const int pages = m_books.head().PagesDone + 1;
     m_books.setPagesDone(0, pages);
     if (!nextUrl.isEmpty())
@@ -247,6 +266,17 @@ void DownloadScheduler::onGrabFinished(GrabEnd end, const QString &message)
         return;
     }
     try {
+        if (end == GrabEnd::LoadFailed && m_heldPagePending) {
+            // The last page the book holds cannot be read any more (gone, or the site is down): nothing is known to
+            // be new, the book stays as it is and the queue goes on.
+            const QString name = m_bookName;
+            const QUrl lastPage = m_lastPageUrl;
+            FinishBook(true);
+            m_host.ShowMsg(
+                u"《%1》的最后一页“%2”打不开了：%3 这本书保持原样。"_s.arg(name, lastPage.toDisplayString(), message));
+            Q_EMIT bookEnded(end, name);
+            return;
+        }
         switch (end) {
         case GrabEnd::Complete:
             FinishBook(true);
@@ -341,8 +371,10 @@ void DownloadScheduler::FinishBook(bool complete)
         }
     }
     if (complete && written) {
-        m_writer->finish();
+        const core::FinishedBook finished = finishedBook();
+        m_writer->finish(true);
         m_books.remove(0);
+        Q_EMIT bookFinished(finished);
         Q_EMIT previewChanged(QString());
     } else if (!m_books.isEmpty()) {
         rowToCheckpoint();
@@ -357,6 +389,24 @@ void DownloadScheduler::FinishBook(bool complete)
         m_writeFailed = true;
         throw Error(writeError);
     }
+}
+
+core::FinishedBook DownloadScheduler::finishedBook() const
+{
+    const BookCheckpoint &held = m_writer->committed();
+    core::FinishedBook book;
+    book.name = m_bookName;
+    book.file = QFileInfo(m_writer->bookFile()).absoluteFilePath();
+    book.encoding = held.encoding;
+    book.format = held.format;
+    book.templateName = held.templateName == templates::AutomaticChoice ? QString() : held.templateName;
+    book.lastPage = m_lastPageUrl.isEmpty() ? (m_books.isEmpty() ? QUrl() : m_books.head().CurrentUrl) : m_lastPageUrl;
+    book.pages = held.pages;
+    // An EPUB book is written whole each time: its file's length is what a later update must find.
+    book.bytes = held.format == BookFormat::Epub ? QFileInfo(book.file).size() : held.bytes;
+    book.endMark = core::fileEndMark(book.file, book.bytes);
+    book.updated = QDateTime::currentDateTimeUtc();
+    return book;
 }
 
 void DownloadScheduler::saveList()

@@ -8,6 +8,7 @@
 #include "engine/clock.h"
 #include "engine/stopflag.h"
 
+#include "core/finishedbooks.h"
 #include "core/queuecommands.h"
 
 #include <QObject>
@@ -99,12 +100,16 @@ Q_SIGNALS:
     // A book's grab has ended and its file is written (or could not be: then the end is WriteFailed, the row queued
     // at the pages the file holds).
     void bookEnded(qh::engine::GrabEnd end, const QString &bookName);
+    // A book's file holds it to its last page (the site had nothing more), emitted before its bookEnded. For the list
+    // of finished books.
+    void bookFinished(const qh::core::FinishedBook &book);
 
 private:
     void connectTimers();
     void startHeadBook();
     void onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl);
     void onGrabFinished(GrabEnd end, const QString &message);
+    void onHeldPageFollowed(const QUrl &nextUrl);
     void FinishBook(bool complete);
     void askToRedefine();
     void checkpoint();
@@ -114,6 +119,8 @@ private:
     void stallCheck();
     void setBusyPicture(bool busy);
     void saveList();
+    // The book being finished, as the list of finished books keeps it.
+    core::FinishedBook finishedBook() const;
 
     core::BookQueue &m_books;
     const templates::TemplateStore &m_store;
@@ -136,6 +143,9 @@ private:
     QString m_bookName;
     int m_pagesThisRun = 0;
     qint64 m_runStartMs = 0;
+    // The book began after its last page held (an update): until that page's next link is known, nothing is new.
+    bool m_heldPagePending = false;
+    QUrl m_lastPageUrl; // the last page the book's file holds
 
     // The stall watchdog's mark.
     qint64 m_watchTick = 0;

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds one libFuzzer target and runs a campaign with it, so that a campaign repeats with one command:
 #   fuzz/run.sh TARGET [SECONDS] [EXTRA LIBFUZZER FLAGS...]
-# TARGET is html, templates, http, ini or booklist (or the full name, html_fuzzer ...). The corpus grows in a scratch
-# folder (default .fuzz-work/TARGET, FUZZ_WORK to change) seeded from fuzz/corpus/TARGET, which stays as committed;
-# crashes land in the scratch folder too. Environment: BUILD_DIR (default build-fuzz), CC/CXX (default clang-14),
-# JOBS (default 2), RSS_MB (default 2048).
+# TARGET is html, templates, http, ini, booklist or finished (or the full name, html_fuzzer ...). The corpus grows in
+# a scratch folder (default .fuzz-work/TARGET, FUZZ_WORK to change) seeded from fuzz/corpus/TARGET, which stays as
+# committed; crashes land in the scratch folder too. Environment: BUILD_DIR (default build-fuzz), CC/CXX (default
+# clang-14), JOBS (default 2), RSS_MB (default 2048).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."

@@ -1,16 +1,25 @@
 #include "session/session.h"
 
+#include "common/error.h"
 #include "core/queuefile.h"
+#include "core/safefilename.h"
+#include "engine/bookwriter.h"
+#include "engine/enginehost.h"
+#include "session/bookupdates.h"
 #include "settings/proxyaddress.h"
 #include "templates/selection.h"
 #include "templates/templatefile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+using namespace Qt::StringLiterals;
 
 namespace qh::session {
 
 Session::Session(DataFolder folder, engine::EngineHost &host, SessionOptions options, QObject *parent)
-    : QObject(parent), m_folder(std::move(folder)), m_engineTimings(std::move(options.engine)),
+    : QObject(parent), m_folder(std::move(folder)), m_host(host), m_engineTimings(std::move(options.engine)),
       m_chooser(options.chooser ? std::move(options.chooser) : std::make_unique<templates::ListTemplateChooser>()),
       m_browsers(new EngineBrowsers(std::move(options.webBrowserFactory), this))
 {
@@ -18,6 +27,14 @@ Session::Session(DataFolder folder, engine::EngineHost &host, SessionOptions opt
     m_chooser->setCurrentIndex(0);
     m_scheduler =
         std::make_unique<engine::DownloadScheduler>(m_queue, m_store, *m_chooser, host, *m_browsers, schedulerConfig());
+    connect(m_scheduler.get(), &engine::DownloadScheduler::bookFinished, this, [this](const core::FinishedBook &book) {
+        try {
+            recordFinished(book);
+        } catch (const Error &error) {
+            m_host.showError(error.message());
+        }
+    });
+    m_updates = new BookUpdates(*this, this);
 }
 
 Session::~Session() = default;
@@ -75,6 +92,43 @@ void Session::loadQueue()
 void Session::saveQueue()
 {
     core::SaveBookList(m_queue, m_folder.bookListFile());
+}
+
+QList<core::FinishedBook> Session::finishedBooks()
+{
+    return readFinishedBooks().books();
+}
+
+core::FinishedBooks Session::readFinishedBooks()
+{
+    QList<core::FinishedBook> gone;
+    const core::FinishedBooks books = core::loadFinishedBooks(m_folder.finishedBooksFile(), &gone);
+    if (gone.isEmpty())
+        return books;
+    core::saveFinishedBooks(books, m_folder.finishedBooksFile());
+    const QList<core::BookEntry> queued = m_queue.entries();
+    for (const core::FinishedBook &book : std::as_const(gone)) {
+        // The addresses of its pages served its updates only; a queued book of that name has its own.
+        if (std::none_of(queued.cbegin(), queued.cend(),
+                         [&](const core::BookEntry &entry) { return entry.BookName == book.name; }))
+            QFile::remove(engine::pagesFileOf(core::BookWorkFilePath(m_folder.tempFolder(), book.name)));
+        m_host.ShowMsg(
+            u"《%1》的文件“%2”已不在了，不再记着这本书。"_s.arg(book.name, QDir::toNativeSeparators(book.file)));
+    }
+    return books;
+}
+
+void Session::recordFinished(const core::FinishedBook &book)
+{
+    core::FinishedBooks books = readFinishedBooks();
+    core::FinishedBook recorded = book;
+    if (const core::FinishedBook *held = books.find(book.name);
+        held && held->pages == book.pages && held->bytes == book.bytes && held->updated.isValid())
+        recorded.updated = held->updated; // checked, nothing new
+    if (const core::FinishedBook *held = books.find(book.name); held && *held == recorded)
+        return;
+    books.record(recorded);
+    core::saveFinishedBooks(books, m_folder.finishedBooksFile());
 }
 
 } // namespace qh::session

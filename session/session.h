@@ -2,6 +2,7 @@
 
 #include "common/datafolder.h"
 #include "core/bookqueue.h"
+#include "core/finishedbooks.h"
 #include "engine/downloadscheduler.h"
 #include "session/enginebrowsers.h"
 #include "settings/appsettings.h"
@@ -17,6 +18,8 @@ class EngineHost;
 }
 
 namespace qh::session {
+
+class BookUpdates;
 
 // What differs between the programs (and their tests) when a session is made.
 struct SessionOptions
@@ -70,11 +73,23 @@ public:
     // A static browser of its own for reading a new book's first page, on the settings' proxy.
     std::unique_ptr<browser::Browser> makeProbeBrowser() const;
     engine::DownloadScheduler &scheduler() { return *m_scheduler; }
+    engine::EngineHost &host() { return m_host; }
+
+    // The books grabbed to their end ("finished.dat"), read anew each time, since the other program may have
+    // finished one meanwhile. Books whose files are gone are dropped from the file, each with a notice. Throws
+    // qh::Error when the file cannot be read or written.
+    QList<core::FinishedBook> finishedBooks();
+    // Every book the scheduler finishes is recorded, whichever program grabbed it; this is where. An update that
+    // brought nothing keeps its time of last update. Throws qh::Error.
+    void recordFinished(const core::FinishedBook &book);
+    BookUpdates &updates() { return *m_updates; }
 
 private:
     engine::SchedulerConfig schedulerConfig() const;
+    core::FinishedBooks readFinishedBooks();
 
     const DataFolder m_folder;
+    engine::EngineHost &m_host;
     const engine::SchedulerConfig m_engineTimings;
     settings::AppSettings m_settings;
     templates::TemplateStore m_store;
@@ -82,6 +97,7 @@ private:
     core::BookQueue m_queue;
     EngineBrowsers *m_browsers; // a child
     std::unique_ptr<engine::DownloadScheduler> m_scheduler;
+    BookUpdates *m_updates; // a child
 };
 
 } // namespace qh::session

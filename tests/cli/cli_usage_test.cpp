@@ -30,7 +30,8 @@ CliRun runCli(const QStringList &args)
     return run;
 }
 
-const QStringList commandNames = {u"data-dir"_s, u"templates"_s, u"dom"_s, u"grab"_s, u"queue"_s};
+const QStringList commandNames = {u"data-dir"_s, u"templates"_s, u"dom"_s,  u"grab"_s,
+                                  u"queue"_s,    u"update"_s,    u"books"_s};
 
 } // namespace
 
@@ -48,6 +49,9 @@ TEST(CliUsage, EachCommandPrintsItsUsage)
         {u"grab"_s, u"http://127.0.0.1:9/1"_s, u"--help"_s},
         {u"queue"_s, u"--help"_s},
         {u"queue"_s, u"run"_s, u"--help"_s},
+        {u"update"_s, u"--help"_s},
+        {u"update"_s, u"某书"_s, u"--help"_s},
+        {u"books"_s, u"--help"_s},
     };
     for (const QStringList &args : cases) {
         const CliRun run = runCli(args);

@@ -2,6 +2,7 @@
 
 #include "common/textfile.h"
 #include "core/bookqueue.h"
+#include "core/finishedbooks.h"
 #include "core/queuefile.h"
 #include "core/safefilename.h"
 #include "support/recordinghost.h"
@@ -258,4 +259,36 @@ TEST_F(QueueCommandsTest, MovesFollowTheirRules)
         }
         EXPECT_FALSE(QFileInfo::exists(m_paths.listFile));
     }
+}
+
+// Deleting the row of a finished book's update calls the update off and keeps the book: its file and the addresses
+// of its pages stay, its work file goes. A book merely of the same name as a finished one written elsewhere goes
+// with its file.
+TEST_F(QueueCommandsTest, DeletingAnUpdateKeepsTheBook)
+{
+    m_paths.finishedFile = m_dir.filePath(u"finished.dat"_s);
+    FinishedBooks finished;
+    FinishedBook update;
+    update.name = u"一"_s;
+    update.file = BookFilePath(m_paths.saveFolder, u"一"_s);
+    update.pages = 1;
+    update.lastPage = QUrl(u"http://h/一"_s);
+    finished.record(update);
+    FinishedBook elsewhere = update;
+    elsewhere.name = u"二"_s;
+    elsewhere.file = m_dir.filePath(u"elsewhere.txt"_s);
+    touch(elsewhere.file);
+    finished.record(elsewhere);
+    saveFinishedBooks(finished, m_paths.finishedFile);
+    const QString pages = BookWorkFilePath(m_paths.tempFolder, u"一"_s).chopped(4) + u".pages"_s;
+    touch(pages);
+
+    select({1, 2});
+    deleteSelected();
+    EXPECT_EQ(names(), (QStringList{u"零"_s, u"三"_s, u"四"_s}));
+    EXPECT_TRUE(QFileInfo::exists(update.file));
+    EXPECT_TRUE(QFileInfo::exists(pages));
+    EXPECT_FALSE(QFileInfo::exists(BookWorkFilePath(m_paths.tempFolder, u"一"_s)));
+    EXPECT_FALSE(hasFiles(u"二"_s));
+    EXPECT_TRUE(QFileInfo::exists(elsewhere.file));
 }

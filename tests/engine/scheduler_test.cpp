@@ -275,6 +275,30 @@ TEST_F(SchedulerTest, StopBeforeTheNextLinkIsKnown)
     EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
 }
 
+// A stop the moment the last page is taken (its checkpoint landed, the book not yet closed) does not take that page
+// again on resume: the book asks it for a next link only, finds none and is complete.
+TEST_F(SchedulerTest, StopAfterTheLastPageTakesItOnce)
+{
+    bool stopped = false;
+    QObject::connect(&scheduler(), &engine::DownloadScheduler::progress, &scheduler(), [&](const QString &, int pages) {
+        if (!stopped && pages == 5) {
+            stopped = true;
+            scheduler().requestStop();
+        }
+    });
+    queue(u"样例"_s);
+    runUntilBookEnds();
+    EXPECT_EQ(ends, QList<GrabEnd>{GrabEnd::Stopped});
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+    ASSERT_EQ(books.size(), 1);
+    EXPECT_EQ(books.head().PagesDone, 5);
+
+    runUntilBookEnds(2);
+    EXPECT_EQ(ends.last(), GrabEnd::Complete);
+    EXPECT_EQ(readAll(bookFile(u"样例"_s)), expectedText(1, 5));
+    EXPECT_TRUE(books.isEmpty());
+}
+
 // "pagedelay" spaces the page requests by at least that long.
 TEST_F(SchedulerTest, PageDelaySpacesRequests)
 {

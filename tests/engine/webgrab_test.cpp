@@ -1,4 +1,5 @@
 #include "browser/web/webbrowser.h"
+#include "engine/bookupdate.h"
 #include "engine/downloadscheduler.h"
 #include "engine/enginehost.h"
 #include "session/enginebrowsers.h"
@@ -219,4 +220,31 @@ TEST_F(WebGrabTest, StopWhileAScriptLinkLoadsThenResume)
     server.setPage(u"/jslink/2"_s, jsLinkPage(2, Chapters));
     EXPECT_EQ(runHeadBook(), GrabEnd::Complete);
     EXPECT_EQ(bookFile(), expectedBook(Chapters));
+}
+
+// An update through script links: the last page held is clicked for its next link only, and the chapters its script
+// now leads to are appended, each once.
+TEST_F(WebGrabTest, AnUpdateFollowsTheLastPagesScriptLink)
+{
+    useTemplate(templates::GrabEngine::Web);
+    QList<core::FinishedBook> finished;
+    const auto recordFinished = [&finished](engine::DownloadScheduler &scheduler) {
+        QObject::connect(&scheduler, &engine::DownloadScheduler::bookFinished, &scheduler,
+                         [&finished](const core::FinishedBook &book) { finished << book; });
+    };
+    books.append({u"书"_s, 0, core::BookStatus::Queued, server.url(u"/jslink/1"_s).toString()});
+    ASSERT_EQ(runHeadBook(recordFinished), GrabEnd::Complete);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished.first().lastPage, server.url(u"/jslink/3"_s));
+
+    for (int chapter = 1; chapter <= 5; ++chapter)
+        server.setPage(u"/jslink/%1"_s.arg(chapter), jsLinkPage(chapter, 5));
+    engine::queueBookUpdate(books, finished.first(), folder.filePath(u"temp"_s));
+    EXPECT_EQ(runHeadBook(recordFinished), GrabEnd::Complete);
+    EXPECT_EQ(bookFile(), expectedBook(5));
+    ASSERT_EQ(finished.size(), 2);
+    EXPECT_EQ(finished.last().pages, 5);
+    for (int chapter = 4; chapter <= 5; ++chapter)
+        EXPECT_EQ(server.requestCount(u"/jslink/%1"_s.arg(chapter)), 1) << chapter;
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(u'|').toStdString();
 }

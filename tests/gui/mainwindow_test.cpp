@@ -12,6 +12,7 @@
 #include "dialogs/settingsdialog.h"
 #include "engine/bookfile.h"
 #include "output/epubreader.h"
+#include "session/bookupdates.h"
 #include "settings/appsettings.h"
 #include "templates/sitehead.h"
 #include "templates/templatefile.h"
@@ -21,6 +22,7 @@
 #include "support/epubcheck.h"
 #include "support/testutils.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -802,4 +804,47 @@ TEST(DemoSite, RemovesItsFolderWhenItEnds)
         text::writeFileAtomically(core::BookFilePath(demo.saveFolder(), demo.bookName()), "text");
     }
     EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+}
+
+// "检查更新" queues every finished book for its new chapters: the status bar says what each update brought and a
+// message how many books got new chapters. The finished books are remembered across a restart of the window.
+TEST_F(MainWindowTest, CheckUpdatesFetchesNewChapters)
+{
+    writeSettings();
+    writeTemplate();
+    writeList({{u"示例小说"_s, 0, core::BookStatus::Queued, chapterUrl(1)}});
+    {
+        TFrmMain &w = open();
+        w.BtnBeginClick();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.books().isEmpty(); }, 20'000))
+            << dialogs->messages.join(u'\n').toStdString();
+        w.BtnStopClick();
+        w.close();
+        window.reset();
+    }
+    const SampleBook seven(7, 300);
+    for (int chapter = 1; chapter <= seven.chapterCount(); ++chapter)
+        server.setResponse(seven.chapterPath(chapter), HttpResponse::page(seven.chapterPage(chapter), "text/html"));
+
+    TFrmMain &w = open();
+    auto *check = w.findChild<QAction *>(u"CheckUpdates"_s);
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->text(), u"检查更新"_s);
+    auto *status = w.findChild<app::StatusLabel *>(u"StatusBook"_s);
+    QStringList shown;
+    QObject::connect(&w.session().updates(), &session::BookUpdates::newPages, &w,
+                     [&](const QString &, int) { shown << status->text(); });
+    check->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs->messages.isEmpty(); }, 20'000));
+    EXPECT_EQ(dialogs->messages, QStringList{u"检查更新完毕：1 本书有新章节。"_s});
+    EXPECT_EQ(shown, (QStringList{u"《示例小说》：新增 1 页"_s, u"《示例小说》：新增 2 页"_s}));
+    EXPECT_EQ(status->text(), u"检查更新完毕：1 本书有新章节。"_s);
+    EXPECT_EQ(bytesOf(core::BookFilePath(booksFolder(), u"示例小说"_s)), seven.bookFileBytes(1, 7));
+    EXPECT_TRUE(dialogs->errors.isEmpty()) << dialogs->errors.join(u'\n').toStdString();
+
+    dialogs->messages.clear();
+    check->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs->messages.isEmpty(); }, 20'000));
+    EXPECT_EQ(dialogs->messages, QStringList{u"检查更新完毕：0 本书有新章节。"_s});
+    EXPECT_EQ(bytesOf(core::BookFilePath(booksFolder(), u"示例小说"_s)), seven.bookFileBytes(1, 7));
 }
