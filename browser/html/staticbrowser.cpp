@@ -243,7 +243,7 @@ void StaticBrowser::requestNextPageEarly(const FetchResult &page)
 void StaticBrowser::onParsed(std::shared_ptr<const Document> document)
 {
     auto page = std::dynamic_pointer_cast<const StaticDocument>(document);
-    if (!page || page->styleSources().empty()) {
+    if (!m_loadsStyleSheets || !page || page->styleSources().empty()) {
         m_document = std::move(document);
         finish(LoadError());
         return;

@@ -45,6 +45,8 @@ public:
     void setTotalTimeout(std::chrono::milliseconds timeout);
     void setMaxResponseBytes(qint64 maxBytes);
     void setParseTimeLimit(std::chrono::milliseconds limit);
+    // Whether linked style sheets are loaded (on by default); a browser that reads only titles does without.
+    void setLoadsStyleSheets(bool loads) { m_loadsStyleSheets = loads; }
     // Replaces the HTML parser, for tests that need a slow or failing one.
     void setParseFunction(ParseFunction parse);
 
@@ -80,6 +82,7 @@ private:
     ParseRunner *m_parser;      // the page Navigate asked for
     ParseRunner *m_earlyParser; // the next page, parsed before it is asked for
     StyleSheetLoader *m_sheetLoader;
+    bool m_loadsStyleSheets = true;
     // The parsed page while its linked sheets load.
     std::shared_ptr<const StaticDocument> m_unstyled;
     QUrl m_url;
