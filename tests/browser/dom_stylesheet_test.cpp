@@ -76,6 +76,14 @@ INSTANTIATE_TEST_SUITE_P(
                    u"<div id=c><q>1</q><i>2</i><span><i>3</i></span><b>4</b><u>5</u><s>6</s><em>7</em><q>8</q>"
                    "<a>9</a><a href=x>10</a><span data-x=AD1>11</span></div>"_s,
                    u"346810"_s},
+        StyledCase{"positionsAndAttributes",
+                   u"li:nth-child(2n+1){display:none} li:nth-last-child(3){display:none} b:nth-of-type(2){display:none}"
+                   "b:last-of-type{display:none} i:only-child{display:none} [lang|=zh]{display:none}"
+                   "[class~=junk]{display:none} [href$=\".js\"]{display:none} [title*=ad]{display:none}"_s,
+                   u"<div id=c><ul><li>1</li><li>2</li><li>3</li><li>4</li><li>5</li><li>6</li></ul><p><b>a</b><u>x</u>"
+                   "<b>b</b><b>c</b><b>d</b></p><span><i>i</i></span><span lang=zh-CN>z</span><span class=\"a junk\">j"
+                   "</span><a href=x.js>s</a><span title=bad>t</span><span title=good>g</span></div>"_s,
+                   u"2\n6\n\naxc\n\ng"_s},
         // A rule with a selector the matcher does not know is dropped whole, as a browser without it drops it;
         // states a static page is never in and pseudo-elements never hide the element itself.
         StyledCase{"unknownAndDynamicSelectors",

@@ -1394,7 +1394,9 @@ TEST_F(StaticBrowserTest, LinkedSheetsAreFetchedOncePerAddress)
     m_server.setRedirect(u"/css/moved.css"_s, u"/css/real.css"_s, 301);
     m_server.setResponse(u"/css/real.css"_s, HttpResponse::page(".z{display:none}", "text/css"));
     m_server.setResponse(u"/css/print.css"_s, HttpResponse::page(".w{display:none}", "text/css"));
-    const QByteArray head = "<html><head><link rel=stylesheet href=/css/site.css><link rel=\"stylesheet\" "
+    m_server.setResponse(u"/css/fromstyle.css"_s, HttpResponse::page(".u{display:none}", "text/css"));
+    const QByteArray head = "<html><head><style>@import url(/css/fromstyle.css);</style>"
+                            "<link rel=stylesheet href=/css/site.css><link rel=\"stylesheet\" "
                             "href=\"../css/moved.css\"><link rel=stylesheet href=/css/gone.css>"
                             "<link rel=stylesheet media=print href=/css/print.css></head><body>";
     for (int page = 1; page <= 10; ++page) {
@@ -1406,7 +1408,7 @@ TEST_F(StaticBrowserTest, LinkedSheetsAreFetchedOncePerAddress)
         ASSERT_TRUE(load(m_server.url(path))) << m_browser->lastError().message.toStdString();
         const std::shared_ptr<const Document> document = m_browser->GetHtmlDocument();
         ASSERT_NE(document, nullptr);
-        EXPECT_EQ(document->all().item(7)->innerText(), QString::number(page) + u"W"_s) << page;
+        EXPECT_EQ(document->all().item(8)->innerText(), QString::number(page) + u"W"_s) << page;
     }
     for (const QString &sheet :
          {u"/css/site.css"_s, u"/css/more.css"_s, u"/css/moved.css"_s, u"/css/real.css"_s, u"/css/gone.css"_s})
