@@ -48,6 +48,7 @@ public:
         m_previous.assign(std::size_t(count), -1);
         m_position.assign(std::size_t(count), 0);
         std::vector<int> lastChild(std::size_t(count), -1);
+        m_childCount.assign(std::size_t(count), 0);
         int lastRoot = -1;
         for (int i = 0; i < count; ++i) {
             const DomNode &node = tree.node(i);
@@ -57,6 +58,7 @@ public:
             m_previous[std::size_t(i)] = last;
             m_position[std::size_t(i)] = last < 0 ? 1 : m_position[std::size_t(last)] + 1;
             last = i;
+            (node.parent < 0 ? m_rootChildren : m_childCount[std::size_t(node.parent)]) = m_position[std::size_t(i)];
         }
     }
 
@@ -74,38 +76,33 @@ private:
         return parent >= 0 && m_tree.node(parent).kind == NodeKind::Element ? parent : -1;
     }
 
-    int nextElementSibling(int node) const
-    {
-        const DomNode &element = m_tree.node(node);
-        const int end = element.parent < 0 ? m_tree.nodeCount() : m_tree.node(element.parent).end;
-        for (int i = element.end; i < end; i = m_tree.node(i).end) {
-            if (m_tree.node(i).kind == NodeKind::Element)
-                return i;
-        }
-        return -1;
-    }
-
-    bool sameType(int a, int b) const { return m_tree.node(a).tagId == m_tree.node(b).tagId; }
-
+    // Positions among the siblings of the same type, counted once for the whole tree on first use.
     int positionOfType(int node, bool fromEnd) const
     {
-        int position = 1;
-        if (fromEnd) {
-            for (int i = nextElementSibling(node); i >= 0; i = nextElementSibling(i))
-                position += sameType(i, node) ? 1 : 0;
-        } else {
-            for (int i = m_previous[std::size_t(node)]; i >= 0; i = m_previous[std::size_t(i)])
-                position += sameType(i, node) ? 1 : 0;
+        if (m_typePosition.empty()) {
+            QHash<quint64, int> counts; // (parent, tag) -> siblings of that type so far
+            m_typePosition.assign(m_previous.size(), 0);
+            for (int i = 0; i < m_tree.nodeCount(); ++i) {
+                const DomNode &element = m_tree.node(i);
+                if (element.kind == NodeKind::Element)
+                    m_typePosition[std::size_t(i)] = ++counts[typeKey(element)];
+            }
+            m_typeCount = std::move(counts);
         }
-        return position;
+        const int position = m_typePosition[std::size_t(node)];
+        return fromEnd ? m_typeCount.value(typeKey(m_tree.node(node))) - position + 1 : position;
+    }
+
+    static quint64 typeKey(const DomNode &element)
+    {
+        return quint64(quint32(element.parent + 1)) << 16 | element.tagId;
     }
 
     int positionFromEnd(int node) const
     {
-        int position = 1;
-        for (int i = nextElementSibling(node); i >= 0; i = nextElementSibling(i))
-            ++position;
-        return position;
+        const int parent = m_tree.node(node).parent;
+        const int siblings = parent < 0 ? m_rootChildren : m_childCount[std::size_t(parent)];
+        return siblings - m_position[std::size_t(node)] + 1;
     }
 
     static bool nthMatches(int a, int b, int position)
@@ -182,9 +179,9 @@ private:
         case Kind::FirstChild:
             return m_previous[std::size_t(node)] < 0;
         case Kind::LastChild:
-            return nextElementSibling(node) < 0;
+            return positionFromEnd(node) == 1;
         case Kind::OnlyChild:
-            return m_previous[std::size_t(node)] < 0 && nextElementSibling(node) < 0;
+            return m_previous[std::size_t(node)] < 0 && positionFromEnd(node) == 1;
         case Kind::NthChild:
             return nthMatches(part.a, part.b, part.fromEnd ? positionFromEnd(node) : m_position[std::size_t(node)]);
         case Kind::FirstOfType:
@@ -266,8 +263,12 @@ private:
     }
 
     const DomTree &m_tree;
-    std::vector<int> m_previous; // previous element sibling, -1 for none
-    std::vector<int> m_position; // 1-based among the element siblings
+    std::vector<int> m_previous;   // previous element sibling, -1 for none
+    std::vector<int> m_position;   // 1-based among the element siblings
+    std::vector<int> m_childCount; // element children
+    int m_rootChildren = 0;
+    mutable std::vector<int> m_typePosition; // 1-based among the element siblings of the same type
+    mutable QHash<quint64, int> m_typeCount;
 };
 
 struct IndexedRule
