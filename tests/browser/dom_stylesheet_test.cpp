@@ -1,6 +1,7 @@
 #include "browser/dom_testutils.h"
 #include "browser/html/authorstyles.h"
 #include "browser/html/stylesheet.h"
+#include "browser/html/stylesheetloader.h"
 #include "support/testutils.h"
 
 #include <gtest/gtest.h>
@@ -166,6 +167,28 @@ TEST(StyleSheetParse, ImportsBeforeRules)
     EXPECT_EQ(sheet.imports[0].url, QUrl(u"http://site.example/css/a.css"_s));
     EXPECT_EQ(sheet.imports[1].media, u"print"_s);
     EXPECT_EQ(sheet.rules.size(), 1u);
+}
+
+// A linked sheet's text: its byte-order mark, else the header's charset, else its @charset, else UTF-8.
+TEST(StyleSheetDecoding, FollowsBomHeaderAndCharsetRule)
+{
+    const QByteArray gbkClass = QByteArray::fromHex("b9e3b8e6"); // 广告 in GBK
+    const QString expected = u".广告{display:none}"_s;
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+        QByteArray contentType;
+        QString text;
+    } cases[] = {
+        {"utf-8 by default", expected.toUtf8(), "text/css", expected},
+        {"bom", "\xEF\xBB\xBF" + expected.toUtf8(), "text/css; charset=gbk", expected},
+        {"header", "." + gbkClass + "{display:none}", "text/css; charset=gbk", expected},
+        {"charset rule", "@charset \"gbk\";." + gbkClass + "{display:none}", "text/css",
+         u"@charset \"gbk\";"_s + expected},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(qh::browser::decodeStyleSheet(c.bytes, c.contentType), c.text) << c.name;
 }
 
 } // namespace
