@@ -25,8 +25,10 @@ using namespace Qt::StringLiterals;
 
 namespace qh::app {
 
-// The bytes each parsed document was built from, so that the view shows exactly that text. Keyed by the document,
-// since an abandoned parse may still finish after the next one. Written on the parse thread, read on the wizard's.
+// The bytes each parsed document was built from, so that the view shows exactly that text. Keyed by the document's
+// tree, since an abandoned parse may still finish after the next one, and the document the browser hands out is
+// made again around the same tree once the page's style sheets are in. Written on the parse thread, read on the
+// wizard's.
 struct PageCapture
 {
     struct Source
@@ -35,7 +37,13 @@ struct PageCapture
         QByteArray contentType;
     };
     std::mutex mutex;
-    std::map<const browser::Document *, Source> sources;
+    std::map<const browser::DomTree *, Source> sources;
+
+    static const browser::DomTree *keyOf(const browser::Document *document)
+    {
+        const auto *page = dynamic_cast<const browser::StaticDocument *>(document);
+        return page ? &page->tree() : nullptr;
+    }
 };
 
 namespace {
@@ -55,13 +63,13 @@ TemplateWizard::TemplateWizard(TemplateWizardUi &ui, QString templateFile, QObje
 {
     m_browser->setParseFunction([capture = m_pageCapture](const QByteArray &bytes, const QByteArray &contentType,
                                                           const QUrl &url, std::stop_token stop) {
-        std::shared_ptr<const browser::Document> document =
+        std::shared_ptr<const browser::StaticDocument> document =
             browser::parseHtmlDocumentUntil(bytes, contentType, url, std::move(stop));
         if (document) {
             const std::lock_guard lock(capture->mutex);
-            capture->sources[document.get()] = {bytes, contentType};
+            capture->sources[&document->tree()] = {bytes, contentType};
         }
-        return document;
+        return std::shared_ptr<const browser::Document>(std::move(document));
     });
     connect(m_browser, &browser::Browser::loadFinished, this, &TemplateWizard::onStaticLoaded);
     m_settle.setSingleShot(true);
@@ -306,7 +314,7 @@ void TemplateWizard::onStaticLoaded(bool ok)
     PageCapture::Source source;
     {
         const std::lock_guard lock(m_pageCapture->mutex);
-        source = std::move(m_pageCapture->sources[m_document.get()]);
+        source = std::move(m_pageCapture->sources[PageCapture::keyOf(m_document.get())]);
         m_pageCapture->sources.clear();
     }
     m_ui.showPage(browser::decodeHtml(source.bytes, source.contentType), m_document->url());

@@ -85,6 +85,73 @@ void BM_ContentInnerText(benchmark::State &state)
 }
 BENCHMARK(BM_ContentInnerText)->Unit(benchmark::kMillisecond);
 
+// About 30 KB of a reading site's style sheet: layout and colours for many classes, a few rules that hide things,
+// media queries for narrow screens and print.
+QString siteStyleSheet()
+{
+    QString css = u"@charset \"utf-8\";\nhtml,body{margin:0;padding:0}body{font:16px/1.6 sans-serif;color:#333}\n"
+                  "a{color:#06c;text-decoration:none}a:hover{color:#f60}ul,ol{list-style:none}\n"
+                  ".hide,.ad,.hidden-xs{display:none}.tip{visibility:hidden}\n"
+                  "#content{font-size:18px;line-height:1.8em;padding:10px 20px}\n"
+                  "#content .s{display:none!important}#content p{margin:0.8em 0;text-indent:2em}\n"_s;
+    for (int i = 0; css.size() < 30000; ++i) {
+        const QString n = QString::number(i);
+        css += u".box"_s + n + u" .title"_s + n + u"{float:left;width:"_s + n + u"px;margin:0 4px;color:#"_s +
+               QString::number(0x100000 + i * 97, 16) + u"}\n"_s;
+        css += u"div.item"_s + n + u">a:first-child,.list"_s + n + u" li+li{border-top:1px solid #eee;padding:2px}\n"_s;
+        if (i % 10 == 0)
+            css += u"@media (max-width:768px){.nav"_s + n + u"{display:none}.side"_s + n + u"{display:block}}\n"_s;
+        if (i % 25 == 0)
+            css += u"@media print{#content,.bottem{display:none}}\n"_s;
+    }
+    return css;
+}
+
+// A chapter page of about 200 KB with that sheet in a style element, paragraphs with spans the sheet hides.
+QByteArray styledChapterPage()
+{
+    static const QByteArray page = [] {
+        QString html = u"<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>第一百二十三章 风雪夜归人</title>"
+                       "<style>"_s +
+                       siteStyleSheet() +
+                       u"</style></head>\n<body>\n<div class=\"nav\"><a href=\"/\">首页</a> &gt; "
+                       "<a href=\"/book/123/\">书目</a></div>\n<div class=\"box1\"><h1 class=\"title1\">第一百二十三章"
+                       "</h1></div>\n<div id=\"content\">"_s;
+        const QString paragraph = u"<p>天色渐暗，北风卷着雪花扑面而来，山路上<span class=\"s\">某某小说网</span>早已"
+                                  "没了行人的踪迹。他紧了紧身上的旧棉袍，抬头望向远处隐约的灯火，心中却是一片平静。"
+                                  "</p>\n"_s;
+        while (html.size() < 125000)
+            html += paragraph;
+        html += u"</div>\n<div class=\"bottem\"><a href=\"/book/123/122.html\">上一章</a> | "
+                "<a href=\"/book/123/124.html\">下一章</a></div>\n<div class=\"ad\">广告</div>\n</body></html>\n"_s;
+        QStringEncoder encoder("GB18030");
+        return QByteArray(encoder.encode(html));
+    }();
+    return page;
+}
+
+// Parse plus innerText of the content div, for a page whose style sheet decides what the text holds.
+void BM_ParseStyledPageAndText(benchmark::State &state)
+{
+    const QByteArray page = styledChapterPage();
+    const QUrl url(u"http://book.example/123.html"_s);
+    qsizetype textChars = 0;
+    for (auto _ : state) {
+        const auto document = qh::browser::parseHtmlDocument(page, QByteArray(), url);
+        int content = -1;
+        for (int i = 0; i < document->elementCount() && content < 0; ++i) {
+            if (document->attributeAt(i, u"id"_s) == u"content"_s)
+                content = i;
+        }
+        QString text = document->innerTextAt(content);
+        textChars = text.size();
+        benchmark::DoNotOptimize(text);
+    }
+    state.counters["pageBytes"] = double(page.size());
+    state.counters["textChars"] = double(textChars); // smaller once the hidden spans are left out
+}
+BENCHMARK(BM_ParseStyledPageAndText)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

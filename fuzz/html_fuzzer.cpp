@@ -1,6 +1,9 @@
+#include "browser/html/authorstyles.h"
 #include "browser/html/encoding.h"
 #include "browser/html/htmlparser.h"
+#include "browser/html/innertext.h"
 #include "browser/html/staticdocument.h"
+#include "browser/html/stylesheet.h"
 
 #include <QByteArray>
 #include <QUrl>
@@ -51,14 +54,51 @@ void compareWithPlainParse(const QByteArray &bytes, bool gbk)
         __builtin_trap(); // every text, attribute and name of the page
 }
 
+// A style sheet (the bytes before the first NUL, as UTF-8) over a page (the rest): the sheet's parse, its media
+// queries, the cascade over the page and innerText through it. The element list must not change.
+void styleSheetOverPage(const QByteArray &bytes)
+{
+    const qsizetype split = bytes.indexOf('\0');
+    const QByteArray css = split < 0 ? bytes : bytes.first(split);
+    const QByteArray page = split < 0 ? QByteArray() : bytes.sliced(split + 1);
+    const QUrl base(u"http://example.com/css/site.css"_s);
+    auto sheet = std::make_shared<const qh::browser::css::StyleSheet>(
+        qh::browser::css::parseStyleSheet(QString::fromUtf8(css), base));
+    for (const qh::browser::css::Import &import : sheet->imports)
+        (void)qh::browser::css::mediaMatches(import.media);
+    (void)qh::browser::css::mediaMatches(QString::fromUtf8(css));
+    (void)qh::browser::css::parseDeclarations(QString::fromUtf8(css));
+    std::shared_ptr<const qh::browser::StaticDocument> document;
+    try {
+        document = qh::browser::parseHtmlDocument(page, "text/html; charset=utf-8", QUrl(u"http://example.com/"_s));
+    } catch (const std::runtime_error &) {
+        return;
+    }
+    const int before = document->elementCount();
+    // Every link of the page gets the sheet, which also reaches the page's own style elements' imports.
+    const auto styled = document->withLinkedSheets([&sheet](const QUrl &) { return sheet; });
+    if (styled->elementCount() != before)
+        __builtin_trap();
+    const qh::browser::DomTree &tree = document->tree();
+    const qh::browser::css::AuthorStyles styles(tree, {sheet});
+    for (int i = 0; i < before && i < 64; ++i) {
+        (void)qh::browser::rendering::innerText(tree, tree.elementNode(i), &styles);
+        (void)styled->innerTextAt(i);
+    }
+}
+
 } // namespace
 
 // Bytes -> document -> every element operation. A first byte below 8 picks a Content-Type (and is not part of the
 // page) so the header path of the charset sniffing is reached too; innerText and innerHTML are read for the first
 // elements only, to keep runs fast. A first byte of 8 (UTF-8) or 9 (GBK) compares the page's parse with the plain
-// one instead.
+// one instead; a first byte of 10 reads a style sheet and a page (see styleSheetOverPage).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    if (size > 0 && data[0] == 10) {
+        styleSheetOverPage(QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)));
+        return 0;
+    }
     if (size > 0 && (data[0] == 8 || data[0] == 9)) {
         compareWithPlainParse(QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)), data[0] == 9);
         return 0;

@@ -70,6 +70,7 @@ void Session::loadSettings(const QString &documentsFolder)
 std::unique_ptr<browser::Browser> Session::makeProbeBrowser() const
 {
     auto probe = std::make_unique<browser::StaticBrowser>();
+    probe->setLoadsStyleSheets(false); // it reads the title alone
     const auto proxy = settings::configuredProxy(m_settings);
     if (proxy)
         probe->setProxy(proxy->host, proxy->port);

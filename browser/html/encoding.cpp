@@ -683,6 +683,47 @@ QByteArray prescanForEncoding(QByteArrayView bytes)
     return MetaPrescanner(bytes.first(std::min<qsizetype>(bytes.size(), 1024))).run();
 }
 
+bool looksLikeUtf8(QByteArrayView bytes)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype size = bytes.size();
+    bool nonAscii = false;
+    qsizetype i = 0;
+    while (i < size) {
+        const unsigned char lead = data[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        int length = 0;
+        unsigned char low = 0x80; // the second byte's range, which rules out overlong forms and surrogates
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        for (int k = 1; k < length; ++k) {
+            if (i + k >= size)
+                return nonAscii; // a sequence cut off at the end of a truncated page
+            const unsigned char next = data[i + k];
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+                return false;
+        }
+        nonAscii = true;
+        i += length;
+    }
+    return nonAscii;
+}
+
 SniffedEncoding sniffEncoding(QByteArrayView bytes, QByteArrayView contentType)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
@@ -695,6 +736,10 @@ SniffedEncoding sniffEncoding(QByteArrayView bytes, QByteArrayView contentType)
         return {fromHeader, 0};
     if (QByteArray fromMeta = prescanForEncoding(bytes); !fromMeta.isEmpty())
         return {fromMeta, 0};
+    // As browsers detect an undeclared page's encoding: UTF-8 bytes are hardly ever valid GBK text by chance, nor
+    // the other way round.
+    if (looksLikeUtf8(bytes))
+        return {QByteArrayLiteral("UTF-8"), 0};
     return {QByteArrayLiteral("gb18030"), 0};
 }
 

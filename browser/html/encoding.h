@@ -26,7 +26,12 @@ struct SniffedEncoding
     int bomLength = 0; // bytes of byte-order mark to skip before decoding
 };
 
-// Byte-order mark, then the header's charset, then the prescan, else GB18030 (the default for Chinese).
+// Whether the bytes are well-formed UTF-8 holding at least one non-ASCII character (a multi-byte sequence cut off
+// at the very end is allowed).
+bool looksLikeUtf8(QByteArrayView bytes);
+
+// Byte-order mark, then the header's charset, then the prescan, then UTF-8 when the bytes are UTF-8 with
+// non-ASCII text in them, else GB18030 (the default for Chinese).
 SniffedEncoding sniffEncoding(QByteArrayView bytes, QByteArrayView contentType);
 
 // Decodes bytes in a canonical encoding; malformed sequences become U+FFFD. An encoding without a decoder here

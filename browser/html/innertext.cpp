@@ -1,6 +1,7 @@
 #include "browser/html/innertext.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -10,33 +11,9 @@ namespace qh::browser::rendering {
 
 namespace {
 
-enum class Display : quint8
-{
-    None,
-    Inline,
-    InlineBlock, // button, select, inline-block: trims white space inside, none around
-    Replaced,    // img, input, textarea, iframe, svg ...: no text of its own
-    Block,
-    Table,
-    RowGroup,
-    Row,
-    Cell,
-    Caption,
-};
-
-enum class WhiteSpace : quint8
-{
-    Collapse,       // normal, nowrap
-    PreserveAll,    // pre, pre-wrap, break-spaces
-    PreserveBreaks, // pre-line
-};
-
-struct InlineStyle
-{
-    std::optional<Display> display;
-    std::optional<WhiteSpace> whiteSpace;
-    std::optional<bool> visible;
-};
+using css::Display;
+using css::TextTransform;
+using css::WhiteSpace;
 
 bool isCollapsible(QChar c)
 {
@@ -44,69 +21,19 @@ bool isCollapsible(QChar c)
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
 }
 
-QString cssLower(QStringView text)
+// The declarations of a style attribute, for a page without style sheets: an important one wins, else the last.
+css::DeclaredStyle parseStyleAttribute(QStringView style)
 {
-    QString lower = text.trimmed().toString();
-    for (QChar &c : lower) {
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(c.unicode() - u'A' + u'a');
-    }
-    return lower;
-}
-
-std::optional<Display> displayFromCss(const QString &value)
-{
-    if (value == u"none")
-        return Display::None;
-    if (value == u"inline" || value == u"contents" || value == u"ruby")
-        return Display::Inline;
-    if (value == u"inline-block" || value == u"inline-flex" || value == u"inline-grid" || value == u"inline-table")
-        return Display::InlineBlock;
-    if (value == u"block" || value == u"flex" || value == u"grid" || value == u"list-item" || value == u"flow-root")
-        return Display::Block;
-    if (value == u"table")
-        return Display::Table;
-    if (value == u"table-row-group" || value == u"table-header-group" || value == u"table-footer-group")
-        return Display::RowGroup;
-    if (value == u"table-row")
-        return Display::Row;
-    if (value == u"table-cell")
-        return Display::Cell;
-    if (value == u"table-caption")
-        return Display::Caption;
-    return std::nullopt;
-}
-
-// The declarations of a style attribute that innerText depends on; the last one of each property wins.
-InlineStyle parseInlineStyle(QStringView style)
-{
-    InlineStyle parsed;
-    for (const QStringView declaration : style.tokenize(u';')) {
-        const qsizetype colon = declaration.indexOf(u':');
-        if (colon < 0)
+    css::DeclaredStyle declared;
+    std::array<bool, css::PropertyCount> important{};
+    for (const css::Declaration &declaration : css::parseDeclarations(style)) {
+        const std::size_t property = std::size_t(declaration.property);
+        if (important[property] && !declaration.important)
             continue;
-        const QString property = cssLower(declaration.first(colon));
-        QString value = cssLower(declaration.sliced(colon + 1));
-        if (value.endsWith(u"!important"))
-            value = value.chopped(10).trimmed();
-        if (property == u"display") {
-            if (const std::optional<Display> display = displayFromCss(value))
-                parsed.display = display;
-        } else if (property == u"white-space") {
-            if (value == u"pre" || value == u"pre-wrap" || value == u"break-spaces")
-                parsed.whiteSpace = WhiteSpace::PreserveAll;
-            else if (value == u"pre-line")
-                parsed.whiteSpace = WhiteSpace::PreserveBreaks;
-            else if (value == u"normal" || value == u"nowrap")
-                parsed.whiteSpace = WhiteSpace::Collapse;
-        } else if (property == u"visibility") {
-            if (value == u"visible")
-                parsed.visible = true;
-            else if (value == u"hidden" || value == u"collapse")
-                parsed.visible = false;
-        }
+        important[property] = declaration.important;
+        declared.values[property] = declaration.value;
     }
-    return parsed;
+    return declared;
 }
 
 Display defaultDisplay(const DomTree &tree, const DomNode &element)
@@ -231,14 +158,59 @@ struct ComputedStyle
 {
     Display display = Display::Block;
     WhiteSpace whiteSpace = WhiteSpace::Collapse;
+    TextTransform textTransform = TextTransform::None;
     bool visible = true;
 };
 
-ComputedStyle computeStyle(const DomTree &tree, const DomNode &element, const ComputedStyle &parent)
+// The author's declarations over the user agent's style (ua) of an element whose parent's style is parent.
+void applyDeclared(const css::DeclaredStyle &declared, const ComputedStyle &parent, ComputedStyle &style)
 {
+    using css::Property;
+    using css::Wide;
+    if (const std::optional<quint8> value = declared.value(Property::Display)) {
+        Display display = style.display;
+        if (*value == quint8(Wide::Inherit))
+            display = parent.display;
+        else if (*value == quint8(Wide::Initial))
+            display = Display::Inline;
+        else if (*value != quint8(Wide::Revert))
+            display = Display(*value);
+        style.display = display;
+    }
+    if (const std::optional<quint8> value = declared.value(Property::Visibility)) {
+        if (*value == quint8(Wide::Inherit) || *value == quint8(Wide::Revert))
+            style.visible = parent.visible;
+        else if (*value == quint8(Wide::Initial))
+            style.visible = true;
+        else
+            style.visible = *value == 1;
+    }
+    if (const std::optional<quint8> value = declared.value(Property::WhiteSpace)) {
+        if (*value == quint8(Wide::Inherit))
+            style.whiteSpace = parent.whiteSpace;
+        else if (*value == quint8(Wide::Initial))
+            style.whiteSpace = WhiteSpace::Collapse;
+        else if (*value != quint8(Wide::Revert))
+            style.whiteSpace = WhiteSpace(*value);
+    }
+    if (const std::optional<quint8> value = declared.value(Property::TextTransform)) {
+        if (*value == quint8(Wide::Inherit) || *value == quint8(Wide::Revert))
+            style.textTransform = parent.textTransform;
+        else if (*value == quint8(Wide::Initial))
+            style.textTransform = TextTransform::None;
+        else
+            style.textTransform = TextTransform(*value);
+    }
+}
+
+ComputedStyle computeStyle(const DomTree &tree, int nodeIndex, const ComputedStyle &parent,
+                           const css::AuthorStyles *authorStyles)
+{
+    const DomNode &element = tree.node(nodeIndex);
     ComputedStyle style;
     style.whiteSpace = parent.whiteSpace;
     style.visible = parent.visible;
+    style.textTransform = parent.textTransform;
     const TagInfo &tag = tree.tagOf(element);
     style.display = defaultDisplay(tree, element);
     if (tag.ns == ElementNamespace::Html) {
@@ -256,16 +228,14 @@ ComputedStyle computeStyle(const DomTree &tree, const DomNode &element, const Co
         if (tree.hasAttribute(element, u"hidden"))
             style.display = Display::None;
     }
-    const QStringView styleAttribute = tree.findAttribute(element, u"style");
-    if (!styleAttribute.isEmpty()) {
-        const InlineStyle inlineStyle = parseInlineStyle(styleAttribute);
-        if (inlineStyle.display)
-            style.display = *inlineStyle.display;
-        if (inlineStyle.whiteSpace)
-            style.whiteSpace = *inlineStyle.whiteSpace;
-        if (inlineStyle.visible)
-            style.visible = *inlineStyle.visible;
+    if (authorStyles) {
+        if (const css::DeclaredStyle *declared = authorStyles->find(nodeIndex))
+            applyDeclared(*declared, parent, style);
+        return style;
     }
+    const QStringView styleAttribute = tree.findAttribute(element, u"style");
+    if (!styleAttribute.isEmpty())
+        applyDeclared(parseStyleAttribute(styleAttribute), parent, style);
     return style;
 }
 
@@ -330,10 +300,14 @@ public:
         m_lineStart = false;
     }
 
-    void text(QStringView text, WhiteSpace mode)
+    void text(QStringView text, WhiteSpace mode, TextTransform transform)
     {
         if (text.isEmpty())
             return;
+        if (transform != TextTransform::None) {
+            this->text(transformedText(text, transform), mode, TextTransform::None);
+            return;
+        }
         if (mode == WhiteSpace::PreserveAll) {
             flushSpace();
             append(text);
@@ -367,6 +341,24 @@ public:
     }
 
 private:
+    QString transformedText(QStringView text, TextTransform transform) const
+    {
+        if (transform == TextTransform::Uppercase)
+            return text.toString().toUpper();
+        if (transform == TextTransform::Lowercase)
+            return text.toString().toLower();
+        // Capitalize: the first letter of each word; an apostrophe does not start a word ("don't").
+        const auto inWord = [](QChar c) { return c.isLetterOrNumber() || c == u'\'' || c == u'\u2019'; };
+        QString out = text.toString();
+        QChar previous = m_out.isEmpty() || m_pendingSpace || m_lineStart ? QChar(u' ') : m_out.back();
+        for (QChar &c : out) {
+            if (c.isLetter() && !inWord(previous))
+                c = c.toTitleCase();
+            previous = c;
+        }
+        return out;
+    }
+
     void flushSpace()
     {
         if (m_pendingSpace && !m_lineStart)
@@ -426,6 +418,22 @@ bool isLastRow(const DomTree &tree, int rowIndex)
     return true;
 }
 
+// With style sheets any element may be a cell or a row: whether a later sibling is given the same display.
+bool hasLaterSiblingShownAs(const DomTree &tree, int nodeIndex, Display display, const ComputedStyle &parentStyle,
+                            const css::AuthorStyles *authorStyles)
+{
+    const DomNode &node = tree.node(nodeIndex);
+    if (node.parent < 0)
+        return false;
+    const int end = tree.node(node.parent).end;
+    for (int i = node.end; i < end; i = tree.node(i).end) {
+        if (tree.node(i).kind == NodeKind::Element &&
+            computeStyle(tree, i, parentStyle, authorStyles).display == display)
+            return true;
+    }
+    return false;
+}
+
 bool isTableStructure(Display display)
 {
     return display == Display::Table || display == Display::RowGroup || display == Display::Row;
@@ -437,19 +445,22 @@ struct OpenElement
     ComputedStyle style;
 };
 
-void leave(TextCollector &out, const DomTree &tree, const OpenElement &element)
+void leave(TextCollector &out, const DomTree &tree, const OpenElement &element, const ComputedStyle &parentStyle,
+           const css::AuthorStyles *authorStyles)
 {
     if (!element.style.visible)
         return;
     switch (element.style.display) {
     case Display::Cell:
         out.lineBoundary();
-        if (!isLastCell(tree, element.node))
+        if (authorStyles ? hasLaterSiblingShownAs(tree, element.node, Display::Cell, parentStyle, authorStyles)
+                         : !isLastCell(tree, element.node))
             out.forcedString(u"\t");
         break;
     case Display::Row:
         out.lineBoundary();
-        if (!isLastRow(tree, element.node))
+        if (!isLastRow(tree, element.node) ||
+            (authorStyles && hasLaterSiblingShownAs(tree, element.node, Display::Row, parentStyle, authorStyles)))
             out.forcedString(u"\n");
         break;
     case Display::InlineBlock:
@@ -504,7 +515,7 @@ bool enter(TextCollector &out, const DomTree &tree, const OpenElement &element)
 }
 
 // The styles of an element's ancestors, outermost first; none when the element is not being rendered.
-std::optional<ComputedStyle> styleIfRendered(const DomTree &tree, int nodeIndex)
+std::optional<ComputedStyle> styleIfRendered(const DomTree &tree, int nodeIndex, const css::AuthorStyles *authorStyles)
 {
     const DomNode &target = tree.node(nodeIndex);
     if (target.inTemplate)
@@ -516,7 +527,7 @@ std::optional<ComputedStyle> styleIfRendered(const DomTree &tree, int nodeIndex)
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         if (!parentShowsChild(tree, *it))
             return std::nullopt;
-        style = computeStyle(tree, tree.node(*it), style);
+        style = computeStyle(tree, *it, style, authorStyles);
         const bool isTarget = *it == nodeIndex;
         if (style.display == Display::None || (style.display == Display::Replaced && !isTarget))
             return std::nullopt;
@@ -526,9 +537,9 @@ std::optional<ComputedStyle> styleIfRendered(const DomTree &tree, int nodeIndex)
 
 } // namespace
 
-QString innerText(const DomTree &tree, int nodeIndex)
+QString innerText(const DomTree &tree, int nodeIndex, const css::AuthorStyles *authorStyles)
 {
-    const std::optional<ComputedStyle> rootStyle = styleIfRendered(tree, nodeIndex);
+    const std::optional<ComputedStyle> rootStyle = styleIfRendered(tree, nodeIndex, authorStyles);
     if (!rootStyle || rootStyle->display == Display::Replaced)
         return tree.descendantText(nodeIndex);
 
@@ -538,7 +549,7 @@ QString innerText(const DomTree &tree, int nodeIndex)
     int i = nodeIndex + 1;
     while (i < end) {
         while (open.size() > 1 && tree.node(open.back().node).end <= i) {
-            leave(out, tree, open.back());
+            leave(out, tree, open.back(), open[open.size() - 2].style, authorStyles);
             open.pop_back();
         }
         const DomNode &node = tree.node(i);
@@ -550,7 +561,7 @@ QString innerText(const DomTree &tree, int nodeIndex)
         if (node.kind == NodeKind::Text) {
             // White space between table parts makes no box; other text there was moved out by the parser.
             if (parent.style.visible && !isTableStructure(parent.style.display))
-                out.text(tree.textOf(node), parent.style.whiteSpace);
+                out.text(tree.textOf(node), parent.style.whiteSpace, parent.style.textTransform);
             ++i;
             continue;
         }
@@ -558,7 +569,7 @@ QString innerText(const DomTree &tree, int nodeIndex)
             ++i;
             continue;
         }
-        OpenElement element{i, computeStyle(tree, node, parent.style)};
+        OpenElement element{i, computeStyle(tree, i, parent.style, authorStyles)};
         if (!enter(out, tree, element)) {
             i = node.end;
             continue;
@@ -567,7 +578,7 @@ QString innerText(const DomTree &tree, int nodeIndex)
         ++i;
     }
     while (open.size() > 1) {
-        leave(out, tree, open.back());
+        leave(out, tree, open.back(), open[open.size() - 2].style, authorStyles);
         open.pop_back();
     }
     return out.result();

@@ -5,6 +5,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -13,9 +15,13 @@ namespace qh::browser {
 
 StaticBrowser::StaticBrowser(QObject *parent)
     : Browser(parent), m_fetcher(new PageFetcher(this)), m_parser(new ParseRunner(this)),
-      m_earlyParser(new ParseRunner(this))
+      m_earlyParser(new ParseRunner(this)), m_sheetLoader(new StyleSheetLoader(new PageFetcher, this))
 {
+    // Sheets come over a fetcher of their own, so they never wait for the early request of the next page, but
+    // with the same cookies.
+    m_sheetLoader->fetcher().shareCookiesWith(*m_fetcher);
     connect(m_fetcher, &PageFetcher::finished, this, &StaticBrowser::onFetched);
+    connect(m_sheetLoader, &StyleSheetLoader::finished, this, &StaticBrowser::onSheetsLoaded);
     connectParser(m_parser);
     connectParser(m_earlyParser);
 }
@@ -26,6 +32,7 @@ StaticBrowser::~StaticBrowser()
     m_fetcher->abandon();
     m_parser->abandon();
     m_earlyParser->abandon();
+    m_sheetLoader->abandon();
 }
 
 void StaticBrowser::connectParser(ParseRunner *runner)
@@ -49,6 +56,7 @@ void StaticBrowser::Navigate(const QUrl &url)
 {
     ++m_generation;
     m_parser->abandon();
+    abandonSheets();
     m_url = url;
     m_state = State::Loading;
     m_error = LoadError();
@@ -132,6 +140,7 @@ void StaticBrowser::stop()
     dropEarlyRequest();
     m_fetcher->abandon();
     m_parser->abandon();
+    abandonSheets();
     m_state = State::Complete;
     m_error = {LoadError::Kind::Stopped, 0, -1, loadFailureMessage(m_url, u"已停止"_s)};
     // Announced from the event loop, so that a caller of stop() is not re-entered; a Navigate in between
@@ -146,6 +155,7 @@ void StaticBrowser::stop()
 void StaticBrowser::setUserAgent(const QString &userAgent)
 {
     m_fetcher->setUserAgent(userAgent);
+    m_sheetLoader->fetcher().setUserAgent(userAgent);
 }
 
 QString StaticBrowser::userAgent() const
@@ -156,21 +166,25 @@ QString StaticBrowser::userAgent() const
 void StaticBrowser::setProxy(const QString &host, quint16 port)
 {
     m_fetcher->setProxy(host, port);
+    m_sheetLoader->fetcher().setProxy(host, port);
 }
 
 void StaticBrowser::setTransferTimeout(std::chrono::milliseconds timeout)
 {
     m_fetcher->setTransferTimeout(timeout);
+    m_sheetLoader->fetcher().setTransferTimeout(timeout);
 }
 
 void StaticBrowser::setTotalTimeout(std::chrono::milliseconds timeout)
 {
     m_fetcher->setTotalTimeout(timeout);
+    m_sheetLoader->fetcher().setTotalTimeout(timeout);
 }
 
 void StaticBrowser::setMaxResponseBytes(qint64 maxBytes)
 {
     m_fetcher->setMaxBytes(maxBytes);
+    m_sheetLoader->fetcher().setMaxBytes(maxBytes);
 }
 
 void StaticBrowser::setParseTimeLimit(std::chrono::milliseconds limit)
@@ -228,8 +242,48 @@ void StaticBrowser::requestNextPageEarly(const FetchResult &page)
 
 void StaticBrowser::onParsed(std::shared_ptr<const Document> document)
 {
-    m_document = std::move(document);
+    auto page = std::dynamic_pointer_cast<const StaticDocument>(document);
+    if (!m_loadsStyleSheets || !page || page->styleSources().empty()) {
+        m_document = std::move(document);
+        finish(LoadError());
+        return;
+    }
+    m_sheetLoader->trim();
+    const QList<QUrl> missing = css::sheetsToLoad(
+        page->styleSources(), [this](const QUrl &url) { return m_sheetLoader->sheet(url); },
+        [this](const QUrl &url) { return m_sheetLoader->knows(url); });
+    if (missing.isEmpty()) {
+        m_document = styled(page);
+        finish(LoadError());
+        return;
+    }
+    m_unstyled = std::move(page);
+    m_sheetLoader->load(missing);
+}
+
+void StaticBrowser::onSheetsLoaded()
+{
+    if (!m_unstyled)
+        return;
+    m_document = styled(std::exchange(m_unstyled, nullptr));
     finish(LoadError());
+}
+
+std::shared_ptr<const Document> StaticBrowser::styled(const std::shared_ptr<const StaticDocument> &page) const
+{
+    const std::vector<css::StyleSource> &sources = page->styleSources();
+    const bool linksAny = std::any_of(sources.begin(), sources.end(), [](const css::StyleSource &source) {
+        return !source.sheet || !source.sheet->imports.empty();
+    });
+    if (!linksAny)
+        return page; // its style elements are its own already
+    return page->withLinkedSheets([this](const QUrl &url) { return m_sheetLoader->sheet(url); });
+}
+
+void StaticBrowser::abandonSheets()
+{
+    m_sheetLoader->abandon();
+    m_unstyled.reset();
 }
 
 void StaticBrowser::onParseFailed(const QString &cause)

@@ -2,6 +2,8 @@
 
 #include "browser/browser.h"
 #include "browser/html/parserunner.h"
+#include "browser/html/staticdocument.h"
+#include "browser/html/stylesheetloader.h"
 #include "browser/net/pagefetcher.h"
 
 #include <chrono>
@@ -11,8 +13,10 @@ namespace qh::browser {
 
 class PageFetcher;
 
-// The default engine: fetches a page with Qt Network and builds a static document from its bytes on a worker
-// thread. No scripts run and nothing else (images, frames, styles) is loaded.
+// The default engine: fetches a page with its own HTTP client and builds a static document from its bytes on a
+// worker thread. No scripts run; besides the page only its style sheets are loaded (innerText follows them), each
+// address once for the browser's lifetime, with the page's cookies, proxy and caps. The page is complete once its
+// sheets are in or have failed; a sheet that fails is left out, and the load does not fail for it.
 //
 // Navigate accepts http, https and file addresses. A load fails (and no document is kept) on network errors,
 // time-outs, HTTP 4xx and 5xx, answers that are no HTML page, answers over the size cap and pages whose parse
@@ -41,6 +45,8 @@ public:
     void setTotalTimeout(std::chrono::milliseconds timeout);
     void setMaxResponseBytes(qint64 maxBytes);
     void setParseTimeLimit(std::chrono::milliseconds limit);
+    // Whether linked style sheets are loaded (on by default); a browser that reads only titles does without.
+    void setLoadsStyleSheets(bool loads) { m_loadsStyleSheets = loads; }
     // Replaces the HTML parser, for tests that need a slow or failing one.
     void setParseFunction(ParseFunction parse);
 
@@ -65,12 +71,20 @@ private:
     void onFetched(const FetchResult &result);
     void onParsed(std::shared_ptr<const Document> document);
     void onParseFailed(const QString &cause);
+    void onSheetsLoaded();
+    // The page read through the sheets the loader holds.
+    std::shared_ptr<const Document> styled(const std::shared_ptr<const StaticDocument> &page) const;
+    void abandonSheets();
     void finish(LoadError error);
 
     PageFetcher *m_fetcher;
     // The two parsers trade places: the early page's parse becomes the load's when Navigate asks for that page.
     ParseRunner *m_parser;      // the page Navigate asked for
     ParseRunner *m_earlyParser; // the next page, parsed before it is asked for
+    StyleSheetLoader *m_sheetLoader;
+    bool m_loadsStyleSheets = true;
+    // The parsed page while its linked sheets load.
+    std::shared_ptr<const StaticDocument> m_unstyled;
     QUrl m_url;
     State m_state = State::Uninitialized;
     LoadError m_error;

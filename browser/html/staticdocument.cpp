@@ -35,33 +35,58 @@ QString stripAndCollapse(QStringView text)
 } // namespace
 
 StaticDocument::StaticDocument(DomTree tree, QUrl url)
-    : m_tree(std::move(tree)), m_url(std::move(url)), m_title(documentTitle())
+    : m_tree(std::make_shared<const DomTree>(std::move(tree))), m_url(std::move(url)), m_title(documentTitle()),
+      m_styleSources(css::collectStyleSources(*m_tree, m_url)),
+      m_sheets(css::cascadeOrder(m_styleSources, [](const QUrl &) { return nullptr; }))
 {}
+
+StaticDocument::StaticDocument(std::shared_ptr<const DomTree> tree, QUrl url, QString title,
+                               std::vector<css::StyleSource> styleSources, const css::SheetLookup &lookup)
+    : m_tree(std::move(tree)), m_url(std::move(url)), m_title(std::move(title)),
+      m_styleSources(std::move(styleSources)), m_sheets(css::cascadeOrder(m_styleSources, lookup))
+{}
+
+std::shared_ptr<const StaticDocument> StaticDocument::withLinkedSheets(const css::SheetLookup &lookup) const
+{
+    // Not make_shared: the constructor is private.
+    return std::shared_ptr<const StaticDocument>(new StaticDocument(m_tree, m_url, m_title, m_styleSources, lookup));
+}
+
+const css::AuthorStyles *StaticDocument::authorStyles() const
+{
+    // Without sheets innerText reads style attributes on its own, as cheaply as before there were sheets.
+    if (m_sheets.empty())
+        return nullptr;
+    std::call_once(m_stylesOnce,
+                   [this] { m_authorStyles = std::make_unique<const css::AuthorStyles>(*m_tree, m_sheets); });
+    return m_authorStyles.get();
+}
 
 QString StaticDocument::documentTitle() const
 {
-    const int title = m_tree.firstNodeWithTag(HtmlTag::Title);
+    const DomTree &tree = *m_tree;
+    const int title = tree.firstNodeWithTag(HtmlTag::Title);
     if (title < 0)
         return {};
     // The title element's own text children only, as the DOM's child text content.
     QString text;
-    const DomNode &element = m_tree.node(title);
-    for (int i = title + 1; i < element.end; i = m_tree.node(i).end) {
-        if (m_tree.node(i).kind == NodeKind::Text)
-            text += m_tree.textOf(m_tree.node(i));
+    const DomNode &element = tree.node(title);
+    for (int i = title + 1; i < element.end; i = tree.node(i).end) {
+        if (tree.node(i).kind == NodeKind::Text)
+            text += tree.textOf(tree.node(i));
     }
     return stripAndCollapse(text);
 }
 
 QString StaticDocument::tagNameAt(int index) const
 {
-    return m_tree.tagOf(m_tree.node(m_tree.elementNode(index))).tagName;
+    return m_tree->tagOf(m_tree->node(m_tree->elementNode(index))).tagName;
 }
 
 int StaticDocument::parentIndexAt(int index) const
 {
-    const int parent = m_tree.node(m_tree.elementNode(index)).parent;
-    return parent < 0 ? -1 : m_tree.node(parent).elementIndex;
+    const int parent = m_tree->node(m_tree->elementNode(index)).parent;
+    return parent < 0 ? -1 : m_tree->node(parent).elementIndex;
 }
 
 QString StaticDocument::innerTextAt(int index) const
@@ -72,7 +97,7 @@ QString StaticDocument::innerTextAt(int index) const
             return it.value();
     }
     // Computed outside the lock: two threads may both compute it, with the same result.
-    QString text = rendering::innerText(m_tree, m_tree.elementNode(index));
+    QString text = rendering::innerText(*m_tree, m_tree->elementNode(index), authorStyles());
     const std::lock_guard lock(m_cacheMutex);
     m_innerTextCache.insert(index, text);
     return text;
@@ -85,7 +110,7 @@ QString StaticDocument::innerHtmlAt(int index) const
         if (const auto it = m_innerHtmlCache.constFind(index); it != m_innerHtmlCache.cend())
             return it.value();
     }
-    QString markup = html::innerHtml(m_tree, m_tree.elementNode(index));
+    QString markup = html::innerHtml(*m_tree, m_tree->elementNode(index));
     const std::lock_guard lock(m_cacheMutex);
     m_innerHtmlCache.insert(index, markup);
     return markup;
@@ -93,13 +118,13 @@ QString StaticDocument::innerHtmlAt(int index) const
 
 QString StaticDocument::outerHtmlAt(int index) const
 {
-    return html::outerHtml(m_tree, m_tree.elementNode(index));
+    return html::outerHtml(*m_tree, m_tree->elementNode(index));
 }
 
 std::optional<QString> StaticDocument::attributeAt(int index, const QString &name) const
 {
-    const DomNode &element = m_tree.node(m_tree.elementNode(index));
-    const bool html = m_tree.tagOf(element).ns == ElementNamespace::Html;
+    const DomNode &element = m_tree->node(m_tree->elementNode(index));
+    const bool html = m_tree->tagOf(element).ns == ElementNamespace::Html;
     QString key = name;
     if (html) {
         for (QChar &c : key) {
@@ -107,7 +132,7 @@ std::optional<QString> StaticDocument::attributeAt(int index, const QString &nam
                 c = QChar(c.unicode() - u'A' + u'a');
         }
     }
-    const QStringView value = m_tree.findAttribute(element, key);
+    const QStringView value = m_tree->findAttribute(element, key);
     if (value.isNull())
         return std::nullopt;
     return value.toString();

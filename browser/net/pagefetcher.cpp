@@ -138,6 +138,13 @@ PageFetcher::~PageFetcher()
     abandon();
 }
 
+void PageFetcher::shareCookiesWith(const PageFetcher &other)
+{
+    if (m_cookies->parent() == this)
+        delete m_cookies;
+    m_cookies = other.m_cookies;
+}
+
 void PageFetcher::setProxy(const QString &host, quint16 port)
 {
     m_proxyHost = host;

@@ -56,6 +56,9 @@ public:
     void setTotalTimeout(std::chrono::milliseconds timeout) { m_totalTimeout = timeout; }
     // Answers longer than this, compressed or not, are refused.
     void setMaxBytes(qint64 maxBytes) { m_maxBytes = maxBytes; }
+    // From now on sends and keeps the cookies of other (which must outlive this fetcher), so that what one page
+    // set reaches the files it loads.
+    void shareCookiesWith(const PageFetcher &other);
 
     // Starts fetching url, abandoning a fetch still running (its finished never comes). Returns at once;
     // finished follows from the event loop.

@@ -24,7 +24,8 @@ struct SniffCase
 class Sniffing : public testing::TestWithParam<SniffCase>
 {};
 
-// The encoding comes from the byte-order mark, then the header, then a meta in the first 1024 bytes, else GB18030.
+// The encoding comes from the byte-order mark, then the header, then a meta in the first 1024 bytes, then UTF-8
+// when the bytes are UTF-8 with non-ASCII text, else GB18030.
 TEST_P(Sniffing, FollowsTheHtmlStandardOrder)
 {
     const auto sniffed = sniffEncoding(GetParam().bytes, GetParam().contentType);
@@ -55,7 +56,16 @@ INSTANTIATE_TEST_SUITE_P(
         SniffCase{"unknownMetaLabelFallsThrough", "<meta charset=nonsense><meta charset=utf-8>", "", "UTF-8", 0},
         SniffCase{"metaUtf16MeansUtf8", "<meta charset=utf-16le>", "", "UTF-8", 0},
         SniffCase{"metaUserDefinedMeansWindows1252", "<meta charset=x-user-defined>", "", "windows-1252", 0},
-        SniffCase{"nothingGivesGb18030", "<p>plain", "text/html", "gb18030", 0}),
+        SniffCase{"nothingGivesGb18030", "<p>plain", "text/html", "gb18030", 0},
+        // 第一章 in UTF-8 and in GBK, undeclared.
+        SniffCase{"undeclaredUtf8", "<p>\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0</p>", "text/html", "UTF-8", 0},
+        SniffCase{"undeclaredGbk", "<p>\xB5\xDA\xD2\xBB\xD5\xC2</p>", "text/html", "gb18030", 0},
+        SniffCase{"utf8CutOffAtTheEnd", "<p>\xE7\xAC\xAC\xE4\xB8", "", "UTF-8", 0},
+        SniffCase{"utf8ThenAStrayByte", "<p>\xE7\xAC\xAC \xB5\xDA", "", "gb18030", 0},
+        SniffCase{"overlongIsNoUtf8", "<p>\xC0\xAF", "", "gb18030", 0},
+        SniffCase{"surrogateIsNoUtf8", "<p>\xED\xA0\x80", "", "gb18030", 0},
+        SniffCase{"declaredGbkWinsOverUtf8Bytes", "<p>\xE7\xAC\xAC", "text/html; charset=gbk", "GBK", 0},
+        SniffCase{"metaWinsOverUtf8Bytes", "<meta charset=gbk><p>\xE7\xAC\xAC", "", "GBK", 0}),
     [](const testing::TestParamInfo<SniffCase> &param) { return param.param.name; });
 
 // Labels map to encodings as the WHATWG Encoding standard lists them, trimmed and in any case.

@@ -1362,6 +1362,8 @@ TEST_F(StaticBrowserTest, CharsetFromHeaderOrMeta)
         {"header beats meta", "text/html; charset=gbk", "<meta charset=utf-8>", gbkText},
         {"meta only", "text/html", "<meta http-equiv=Content-Type content='text/html; charset=gb2312'>", gbkText},
         {"utf-8 by header", "text/html; charset=utf-8", "<meta charset=gbk>", utf8Text},
+        {"undeclared utf-8", "text/html", "", utf8Text},
+        {"undeclared gbk", "text/html", "", gbkText},
     };
     int n = 0;
     for (const auto &c : cases) {
@@ -1379,6 +1381,64 @@ TEST_F(StaticBrowserTest, CharsetFromHeaderOrMeta)
     out.close();
     ASSERT_TRUE(load(QUrl::fromLocalFile(file))) << m_browser->lastError().message.toStdString();
     EXPECT_EQ(m_browser->GetHtmlDocument()->title(), chapter);
+}
+
+// Linked sheets shape the text. Each address is fetched once for all the pages that link it, with the page's
+// cookies; imports come along, redirects are followed, a sheet that fails is left out without failing the page,
+// and a sheet for print is never fetched.
+TEST_F(StaticBrowserTest, LinkedSheetsAreFetchedOncePerAddress)
+{
+    m_server.setResponse(u"/css/site.css"_s,
+                         HttpResponse::page("@import url(more.css);\n.x{display:none}", "text/css"));
+    m_server.setResponse(u"/css/more.css"_s, HttpResponse::page(".y{display:none}", "text/css"));
+    m_server.setRedirect(u"/css/moved.css"_s, u"/css/real.css"_s, 301);
+    m_server.setResponse(u"/css/real.css"_s, HttpResponse::page(".z{display:none}", "text/css"));
+    m_server.setResponse(u"/css/print.css"_s, HttpResponse::page(".w{display:none}", "text/css"));
+    m_server.setResponse(u"/css/fromstyle.css"_s, HttpResponse::page(".u{display:none}", "text/css"));
+    const QByteArray head = "<html><head><style>@import url(/css/fromstyle.css);</style>"
+                            "<link rel=stylesheet href=/css/site.css><link rel=\"stylesheet\" "
+                            "href=\"../css/moved.css\"><link rel=stylesheet href=/css/gone.css>"
+                            "<link rel=stylesheet media=print href=/css/print.css></head><body>";
+    for (int page = 1; page <= 10; ++page) {
+        const QString path = u"/book/"_s + QString::number(page) + u".html"_s;
+        m_server.setResponse(path, HttpResponse::page(head + "<div id=text>" + QByteArray::number(page) +
+                                                      "<span class=x>X</span><span class=y>Y</span><span class=z>Z"
+                                                      "</span><span class=w>W</span></div></body></html>")
+                                       .withHeader("Set-Cookie", "reader=42; Path=/"));
+        ASSERT_TRUE(load(m_server.url(path))) << m_browser->lastError().message.toStdString();
+        const std::shared_ptr<const Document> document = m_browser->GetHtmlDocument();
+        ASSERT_NE(document, nullptr);
+        EXPECT_EQ(document->all().item(8)->innerText(), QString::number(page) + u"W"_s) << page;
+    }
+    for (const QString &sheet :
+         {u"/css/site.css"_s, u"/css/more.css"_s, u"/css/moved.css"_s, u"/css/real.css"_s, u"/css/gone.css"_s})
+        EXPECT_EQ(m_server.requestCount(sheet), 1) << sheet.toStdString();
+    EXPECT_EQ(m_server.requestCount(u"/css/print.css"_s), 0);
+    EXPECT_TRUE(m_server.requests(u"/css/site.css"_s).value(0).header("Cookie").contains("reader=42"));
+}
+
+// A page whose sheet is still on its way when the next Navigate comes is abandoned with it: only the new page
+// finishes.
+TEST_F(StaticBrowserTest, NavigateAbandonsAPageWaitingForItsSheet)
+{
+    m_server.setHandler(u"/slow.css"_s, [](const HttpRequest &) {
+        QThread::msleep(300);
+        return HttpResponse::page(".x{display:none}", "text/css");
+    });
+    m_server.setPage(u"/styled"_s, "<link rel=stylesheet href=/slow.css><div>a<span class=x>b</span></div>");
+    QSignalSpy spy(m_browser.get(), &Browser::loadFinished);
+    m_browser->Navigate(m_server.url(u"/styled"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(u"/slow.css"_s), 1, 5000);
+    m_browser->Navigate(m_server.url(u"/page"_s));
+    ASSERT_TRUE(waitForLoad(spy));
+    QTest::qWait(400);
+    EXPECT_EQ(spy.size(), 1);
+    EXPECT_EQ(m_browser->GetHtmlDocument()->title(), u"Chapter 1"_s);
+
+    // The sheet that arrived meanwhile is kept: the styled page now loads without asking for it again.
+    ASSERT_TRUE(load(m_server.url(u"/styled"_s)));
+    EXPECT_EQ(m_browser->GetHtmlDocument()->all().item(4)->innerText(), u"a"_s);
+    EXPECT_LE(m_server.requestCount(u"/slow.css"_s), 2);
 }
 
 // An abandoned parse is asked to stop, whatever abandoned it (a new page, stop(), the time limit, the browser's

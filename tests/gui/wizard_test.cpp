@@ -213,6 +213,21 @@ TEST_F(WizardTest, LoadShowsTheStaticTextThenEnablesBegin)
     EXPECT_EQ(wizard.WizardState(), state::Loading);
 }
 
+// A page with a linked style sheet is shown as it came, too: the document the browser hands out once the sheet is
+// in is built around the same parse.
+TEST_F(WizardTest, PageWithLinkedSheetIsShown)
+{
+    const QByteArray page = "<html><head><link rel=stylesheet href=/site.css></head><body><p>正文<span class=x>广告"
+                            "</span></p></body></html>";
+    server.setPage(u"/styled"_s, page);
+    server.setResponse(u"/site.css"_s, qh::demo::HttpResponse::page(".x{display:none}", "text/css"));
+    wizard.setAddress(server.url(u"/styled"_s).toString());
+    wizard.BBtnGoClick();
+    ASSERT_TRUE(waitFor([&] { return !ui.shownHtml.isEmpty(); }));
+    EXPECT_EQ(ui.shownHtml, QString::fromUtf8(page));
+    EXPECT_EQ(server.requestCount(u"/site.css"_s), 1);
+}
+
 // A page that cannot be fetched is reported and "开始定义" stays off.
 TEST_F(WizardTest, FailedLoadIsReported)
 {
