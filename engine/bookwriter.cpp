@@ -42,12 +42,14 @@ bool readsAs(const QByteArray &bytes, text::Encoding encoding)
 void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    text::writeLines(path,
-                     {u"pages="_s + QString::number(checkpoint.pages), u"bytes="_s + QString::number(checkpoint.bytes),
-                      u"encoding="_s + encodingName(checkpoint.encoding),
-                      u"url="_s + QString::fromUtf8(checkpoint.nextUrl.toEncoded()),
-                      u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')},
-                     text::Encoding::Utf8);
+    QStringList lines = {u"pages="_s + QString::number(checkpoint.pages),
+                         u"bytes="_s + QString::number(checkpoint.bytes),
+                         u"encoding="_s + encodingName(checkpoint.encoding),
+                         u"url="_s + QString::fromUtf8(checkpoint.nextUrl.toEncoded()),
+                         u"template="_s + QString(checkpoint.templateName).remove(u'\r').remove(u'\n')};
+    if (checkpoint.nextSteps > 0)
+        lines.append(u"steps="_s + QString::number(checkpoint.nextSteps));
+    text::writeLines(path, lines, text::Encoding::Utf8);
 }
 
 std::optional<BookCheckpoint> readCheckpoint(const QString &path)
@@ -71,6 +73,8 @@ std::optional<BookCheckpoint> readCheckpoint(const QString &path)
             checkpoint.nextUrl = QUrl::fromEncoded(value.toUtf8());
         else if (key == u"template")
             checkpoint.templateName = value;
+        else if (key == u"steps")
+            checkpoint.nextSteps = qMax(0, value.toInt());
     }
     if (!pages || !bytes || checkpoint.pages < 0 || checkpoint.bytes < 0)
         throw Error(u"书的进度记录“%1”已损坏，无法续传。"_s.arg(nativePath(path)));
@@ -157,13 +161,15 @@ void BookWriter::readPageUrls()
         m_pageUrls.insert(QUrl::fromEncoded(line.toUtf8()));
 }
 
-void BookWriter::addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl)
+void BookWriter::addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl,
+                         int nextSteps)
 {
     m_pendingUrls += pageUrl.toEncoded() + "\r\n";
     m_pageUrls.insert(pageUrl);
     m_pending += formatBookText({title, text}, m_committed.encoding);
     ++m_pendingPages;
     m_pendingNextUrl = nextUrl;
+    m_pendingNextSteps = nextSteps;
 }
 
 const BookCheckpoint &BookWriter::commit()
@@ -174,8 +180,10 @@ const BookCheckpoint &BookWriter::commit()
     BookCheckpoint next = m_committed;
     next.pages += m_pendingPages;
     next.bytes += bytes.size();
-    if (!m_pendingNextUrl.isEmpty())
+    if (!m_pendingNextUrl.isEmpty()) {
         next.nextUrl = m_pendingNextUrl;
+        next.nextSteps = m_pendingNextSteps;
+    }
     text::appendToFile(m_bookFile, bytes);
     try {
         // Only used to end a book that links back into itself: a failure here is not the book's.

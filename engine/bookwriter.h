@@ -19,6 +19,9 @@ struct BookCheckpoint
     qint64 bytes = 0;
     text::Encoding encoding = text::Encoding::Gb18030;
     QString templateName; // the template the book began with: it keeps it wherever its pages move
+    // How many times a script replaced the page at nextUrl in place before the next page: the pages to pass over
+    // there on resume ("steps", written only when not 0).
+    int nextSteps = 0;
 
     bool operator==(const BookCheckpoint &) const = default;
 };
@@ -48,8 +51,9 @@ public:
     const QSet<QUrl> &pageUrls() const { return m_pageUrls; }
 
     // A whole page; nextUrl is where the book goes on (empty after its last page).
-    // pageUrl: the page's own address.
-    void addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl);
+    // pageUrl: the page's own address. nextSteps: see BookCheckpoint.
+    void addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl,
+                 int nextSteps = 0);
     bool hasPendingPages() const { return m_pendingPages > 0; }
     // The bytes of the pages not yet on disk.
     qsizetype pendingBytes() const { return m_pending.size(); }
@@ -76,6 +80,7 @@ private:
     QByteArray m_pending; // encoded as they come, so a batch costs its size in the file, not twice that in UTF-16
     int m_pendingPages = 0;
     QUrl m_pendingNextUrl;
+    int m_pendingNextSteps = 0;
 };
 
 } // namespace qh::engine

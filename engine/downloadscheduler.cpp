@@ -188,6 +188,7 @@ void DownloadScheduler::startHeadBook()
     m_writer = std::make_unique<BookWriter>(bookFile, workFile);
     m_writeFailed = false;
     QUrl startUrl = head.CurrentUrl;
+    int startSteps = 0;
     try {
         const BookCheckpoint resumed =
             m_writer->open(pagesDone, head.CurrentUrl, m_config.encoding, m_chooser.currentText());
@@ -196,6 +197,7 @@ void DownloadScheduler::startHeadBook()
         if (!resumed.nextUrl.isEmpty())
             m_books.setCurrentUrl(0, resumed.nextUrl);
         startUrl = resumed.nextUrl.isEmpty() ? head.CurrentUrl : resumed.nextUrl;
+        startSteps = resumed.nextUrl.isEmpty() ? 0 : resumed.nextSteps;
         m_watchPages = resumed.pages;
     } catch (const Error &) {
         m_writer.reset();
@@ -212,13 +214,13 @@ void DownloadScheduler::startHeadBook()
     connect(m_grab.get(), &BookGrab::textFound, this, &DownloadScheduler::previewChanged);
     connect(m_grab.get(), &BookGrab::pageCompleted, this, &DownloadScheduler::onPageCompleted);
     connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);
-    m_grab->start(startUrl, m_writer->pageUrls());
+    m_grab->start(startUrl, m_writer->pageUrls(), startSteps);
 }
 
 void DownloadScheduler::onPageCompleted(const QString &title, const QString &text, const QUrl &nextUrl)
 {
     // Title, text, count and next address change together, so the book never holds half a page.
-    m_writer->addPage(title, text, m_books.head().CurrentUrl, nextUrl);
+    m_writer->addPage(title, text, m_books.head().CurrentUrl, nextUrl, m_grab->nextInPlaceSteps());
     const int pages = m_books.head().PagesDone + 1;
     m_books.setPagesDone(0, pages);
     if (!nextUrl.isEmpty())
