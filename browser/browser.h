@@ -68,7 +68,8 @@ public:
     virtual std::shared_ptr<const Document> GetHtmlDocument() const = 0;
 
     // After a script link of the current page has been clicked: loadFinished follows once the page that the script
-    // loads is complete, or, when it starts no load within grace, once the current page has been read again and has
+    // loads is complete, or, when it starts no load within grace (or, on an engine that can tell, within the time
+    // the page needs to count as settled when that is shorter), once the current page has been read again and has
     // settled (Document::isSettled), or at the latest after limit (then GetHtmlDocument() returns the same document
     // as before: the script replaced the page in place, or did nothing). An engine that runs no scripts has no
     // clicked script links: it answers with a failed load.

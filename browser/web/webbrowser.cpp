@@ -295,7 +295,9 @@ void WebBrowser::awaitScriptNavigation(std::chrono::milliseconds grace, std::chr
     d->sawStart = false;
     d->moves = 0;
     d->waiting = Private::Waiting::MayMoveOn;
-    d->moveOnGrace.start(grace);
+    // A script that loads the next page starts the load at once, or after a request, which keeps the page from
+    // settling: a page that has settled by the quiet time has been left where it was, without waiting out the grace.
+    d->moveOnGrace.start(std::min(grace, std::chrono::duration_cast<std::chrono::milliseconds>(d->reading.quietTime)));
 }
 
 void WebBrowser::stop()
