@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The web engine's grab benchmark: a script-driven book (text written by a script as each page loads, a script next
+# link on every page) served on loopback and grabbed with a web template by quillhaul-cli. Reports pages per
+# second, what the last page cost (from its request to the end of the grab, which is the time the program takes to
+# see that the book has no further page) and the grab's peak memory. Run by hand after a build:
+#   bench/web_grab_benchmark.sh [CHAPTERS] [BUILD_DIR] [CLI_BUILD_DIR]
+# CLI_BUILD_DIR: the build whose quillhaul-cli (and web engine plugin) is measured, BUILD_DIR's by default; the
+# book's server always comes from BUILD_DIR, so an older build can be measured against the same book.
+# Needs GNU time (apt-get install time).
+set -euo pipefail
+
+chapters=${1:-200}
+build=${2:-build}
+cli_build=${3:-$build}
+server_bin="$build/bin/scriptbookserver"
+cli="$cli_build/bin/quillhaul-cli"
+[ -x /usr/bin/time ] || { echo "missing GNU time: apt-get install time" >&2; exit 1; }
+[ -x "$server_bin" ] && [ -x "$cli" ] || { echo "build first: cmake --build $build" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'kill "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
+"$server_bin" "$chapters" > "$work/server.txt" &
+server=$!
+for _ in $(seq 100); do grep -q ready "$work/server.txt" 2>/dev/null && break; sleep 0.1; done
+get() { sed -n "s/^$1=//p" "$work/server.txt"; }
+url=$(get url)
+
+data="$work/data"
+mkdir -p "$data/books"
+printf '[system]\r\nsavepath=%s\r\n' "$data/books" > "$data/SysCfg.ini"
+export QT_QPA_PLATFORM=offscreen
+[ "$(id -u)" = 0 ] && export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---no-sandbox --disable-gpu}"
+"$cli" --data-dir "$data" templates define --name bench --url "$url" --linkname "$(get linkname)" \
+    --title-index "$(get title)" --title-tag H1 --content-index "$(get content)" --content-tag DIV \
+    --parent-index "$(get parent)" --engine web
+
+start=$(date +%s%3N)
+/usr/bin/time -v -o "$work/time.txt" "$cli" --data-dir "$data" grab "$url" --name bench --out "$work/book.txt" \
+    2> "$work/grab.log" || { echo "the grab failed:" >&2; tail -n 5 "$work/grab.log" >&2; exit 1; }
+end=$(date +%s%3N)
+last=$(get lastrequest)
+rss_kb=$(sed -n 's/^\s*Maximum resident set size (kbytes): //p' "$work/time.txt")
+lines=$(wc -l < "$work/book.txt")
+
+awk -v n="$chapters" -v ms=$((end - start)) 'BEGIN { printf "grab: %d pages in %.3f s, %.1f pages/s\n", n, ms / 1000, n * 1000 / ms }'
+if [ -n "$last" ]; then
+    awk -v ms=$((end - last)) 'BEGIN { printf "last page: %.3f s from its request to the end of the grab\n", ms / 1000 }'
+else
+    echo "last page: never requested"
+fi
+# GNU time's peak is the largest resident set of quillhaul-cli and the Chromium helpers it waited for.
+echo "peak memory: $((rss_kb / 1024)) MB"
+echo "book: $lines lines written, $(iconv -f GB18030 -t UTF-8 "$work/book.txt" | grep -c '脚本里的标题') chapter titles of $chapters"
