@@ -378,6 +378,17 @@ void LocatorSearch::startAfter(const LocatorSearch &previous)
 {
     if (m_state != State::Idle)
         return;
+    // A live page's reading that the previous search has just found its element on is as fresh for this one: no
+    // reading again before the first pass.
+    const bool sameReading = previous.m_state == State::Done && !previous.m_static && previous.m_found && m_document &&
+                             previous.m_document == m_document && !m_document->isStatic();
+    if (sameReading && !m_stopFlag.isSet()) {
+        m_state = State::Running;
+        m_startMs = m_clock.nowMs();
+        m_static = false;
+        livePass();
+        return;
+    }
     const bool sliceLeft = previous.m_state == State::Done && previous.m_static && previous.m_slice.isValid() &&
                            previous.m_sliceProbes < m_maxProbesPerSlice && previous.m_slice.elapsed() < m_maxSliceMs;
     if (!sliceLeft || !m_document || !m_document->isStatic()) {

@@ -78,8 +78,10 @@ public:
     void start();
     // Starts the search in the event-loop turn in which previous has just finished (from a slot connected to
     // previous's finished), going on with previous's slice: on a document that cannot change, probing begins at once
-    // while that slice lasts, so finished may come before this returns; connect first. Otherwise as start(). Saves a
-    // turn of the event loop per search when searches follow one another on the same page.
+    // while that slice lasts, and on a live one that previous found its element on, the first pass goes over the
+    // reading previous ended on; so finished may come before this returns; connect first. Otherwise as start().
+    // Saves a turn of the event loop (and, on a live page, a reading) per search when searches follow one another on
+    // the same page.
     void startAfter(const LocatorSearch &previous);
     // Ends a running search without a finished signal.
     void abort();

@@ -649,7 +649,8 @@ TEST_F(LocatorsTest, UnansweredRefreshEndsAtTheTimeLimit)
 }
 
 // A search started after another in the turn the earlier one finished goes on at once while their shared slice of a
-// static page lasts; a spent slice or a live page waits for a later turn, and a stop seen then ends it unprobed.
+// static page lasts, or over the reading of a live page the earlier one found its element on; a spent slice waits for
+// a later turn, and a stop seen then ends it unprobed.
 TEST_F(LocatorsTest, StartAfterGoesOnWithTheSlice)
 {
     struct Case
@@ -666,7 +667,7 @@ TEST_F(LocatorsTest, StartAfterGoesOnWithTheSlice)
         {"slice left", true, 4096, false, true, u"正文第一段"_s, 1},
         {"slice spent", true, 1, false, false, u"正文第一段"_s, 1},
         {"stop set", true, 4096, true, true, QString(), 0},
-        {"live page", false, 4096, false, false, u"正文第一段"_s, 1},
+        {"live page: the same reading", false, 4096, false, true, u"正文第一段"_s, 1},
     };
     for (const Case &c : cases) {
         m_stop.clear();
@@ -691,5 +692,6 @@ TEST_F(LocatorsTest, StartAfterGoesOnWithTheSlice)
         EXPECT_EQ(finishedInTurn, c.finishesInTurn ? 1 : 0) << c.name;
         EXPECT_EQ(contentSpy.at(0).at(0).toString(), c.result) << c.name;
         EXPECT_EQ(content->probeCount(), c.probes) << c.name;
+        EXPECT_EQ(document->refreshCount, c.staticPage ? 0 : 1) << c.name;
     }
 }
