@@ -1,8 +1,8 @@
 // Serves a script-driven book on loopback for web_grab_benchmark.sh: each chapter page holds its title and text
 // element empty and fills them from a script as the page loads, and its next link is a script link that sends the
 // browser to the next chapter (the last chapter's does nothing). Prints the first chapter's address, the port and the
-// template positions, then, when the last chapter is asked for, the time of that request (milliseconds since the
-// epoch); serves until it is killed.
+// template positions, then, when the second and the last chapter are asked for, the times of those requests
+// (milliseconds since the epoch); serves until it is killed.
 #include "demo/httpserver.h"
 
 #include <QCoreApplication>
@@ -50,13 +50,19 @@ int main(int argc, char *argv[])
 
     qh::demo::HttpServer server;
     QTextStream out(stdout);
-    for (int chapter = 1; chapter < chapters; ++chapter)
+    for (int chapter = 1; chapter <= chapters; ++chapter)
         server.setPage(chapterPath(chapter), chapterPage(chapter, chapters, characters));
-    const QByteArray last = chapterPage(chapters, chapters, characters);
-    server.setHandler(chapterPath(chapters), [&out, last](const qh::demo::HttpRequest &) {
-        out << "lastrequest=" << QDateTime::currentMSecsSinceEpoch() << Qt::endl;
-        return qh::demo::HttpResponse::page(last);
-    });
+    // The second chapter's request starts the steady part of the grab (the first comes after Chromium's start-up);
+    // the last chapter's says when the search for a next page begins that finds none.
+    const auto stamped = [&out](const char *name, QByteArray page) {
+        return [&out, name, page](const qh::demo::HttpRequest &) {
+            out << name << '=' << QDateTime::currentMSecsSinceEpoch() << Qt::endl;
+            return qh::demo::HttpResponse::page(page);
+        };
+    };
+    if (chapters > 2)
+        server.setHandler(chapterPath(2), stamped("secondrequest", chapterPage(2, chapters, characters)));
+    server.setHandler(chapterPath(chapters), stamped("lastrequest", chapterPage(chapters, chapters, characters)));
 
     // HTML, HEAD, META, TITLE, BODY (4), H1 (5), DIV (6).
     out << "url=" << server.url(chapterPath(1)).toString() << '\n'

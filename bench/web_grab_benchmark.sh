@@ -5,7 +5,9 @@
 # see that the book has no further page) and the grab's peak memory. Run by hand after a build:
 #   bench/web_grab_benchmark.sh [CHAPTERS] [BUILD_DIR] [CLI_BUILD_DIR]
 # CLI_BUILD_DIR: the build whose quillhaul-cli (and web engine plugin) is measured, BUILD_DIR's by default; the
-# book's server always comes from BUILD_DIR, so an older build can be measured against the same book.
+# book's server always comes from BUILD_DIR, so an older build can be measured against the same book. Chromium's
+# flags can be added with QTWEBENGINE_CHROMIUM_FLAGS (an older build needs --disable-ipc-flooding-protection to get
+# past the 101st page).
 # Needs GNU time (apt-get install time).
 set -euo pipefail
 
@@ -43,11 +45,20 @@ rss_kb=$(sed -n 's/^\s*Maximum resident set size (kbytes): //p' "$work/time.txt"
 lines=$(wc -l < "$work/book.txt")
 
 awk -v n="$chapters" -v ms=$((end - start)) 'BEGIN { printf "grab: %d pages in %.3f s, %.1f pages/s\n", n, ms / 1000, n * 1000 / ms }'
+second=$(get secondrequest)
+if [ -n "$second" ] && [ -n "$last" ] && [ "$last" -gt "$second" ]; then
+    awk -v n=$((chapters - 2)) -v ms=$((last - second)) \
+        'BEGIN { printf "steady: %.1f pages/s from the second chapter'"'"'s request to the last one'"'"'s\n", n * 1000 / ms }'
+fi
 if [ -n "$last" ]; then
     awk -v ms=$((end - last)) 'BEGIN { printf "last page: %.3f s from its request to the end of the grab\n", ms / 1000 }'
 else
     echo "last page: never requested"
 fi
+# CPU time is less at the mercy of other work on the machine than the wall clock: it counts quillhaul-cli and the
+# Chromium helpers it waited for.
+awk -v n="$chapters" '/User time/ { u = $NF } /System time/ { s = $NF }
+    END { printf "cpu: %.2f s user + %.2f s system, %.1f ms a page\n", u, s, (u + s) * 1000 / n }' "$work/time.txt"
 # GNU time's peak is the largest resident set of quillhaul-cli and the Chromium helpers it waited for.
 echo "peak memory: $((rss_kb / 1024)) MB"
 echo "book: $lines lines written, $(iconv -f GB18030 -t UTF-8 "$work/book.txt" | grep -c '脚本里的标题') chapter titles of $chapters"
