@@ -331,7 +331,6 @@ void BookGrab::onScriptLinkLanded(bool ok)
     if (m_stepsToPass > 0) {
         // Passing over the chapters a resume holds already: nothing is taken.
         m_stepsToPass = sameAddress && !last ? m_stepsToPass - 1 : 0;
-        m_url = next;
         readPageAt(landed, next, nextSteps);
         if (m_stepsToPass > 0)
             return passOverInPlace();
