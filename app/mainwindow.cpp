@@ -642,7 +642,15 @@ void TFrmMain::hidePageView()
 void TFrmMain::refreshPageView()
 {
     const auto document = m_pageViewCleared ? nullptr : grabBrowser().GetHtmlDocument();
-    m_pageView->setPlainText(document ? pageText(*document) : QString());
+    if (!document) {
+        m_pageView->setPlainText(QString());
+        return;
+    }
+    // A live page reads its texts on demand.
+    document->readAllValues([self = QPointer<TFrmMain>(this), document] {
+        if (self && !self->m_pageViewCleared && self->grabBrowser().GetHtmlDocument() == document)
+            self->m_pageView->setPlainText(pageText(*document));
+    });
 }
 
 void TFrmMain::onRowAboutToGo(int row)

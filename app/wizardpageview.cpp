@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
 using namespace Qt::StringLiterals;
@@ -46,11 +47,60 @@ private:
     WizardPageView *m_view;
 };
 
+// Where the policy goes: after what may stand before the document's first element (white space, comments, the
+// doctype), so that neither the doctype nor anything else of the page moves.
+qsizetype policyPosition(const QString &html)
+{
+    qsizetype at = 0;
+    for (;;) {
+        while (at < html.size() && (html.at(at).isSpace() || html.at(at) == QChar(0xFEFF)))
+            ++at;
+        if (html.mid(at, 4) == u"<!--") {
+            const qsizetype end = html.indexOf(u"-->", at + 4);
+            if (end < 0)
+                return at;
+            at = end + 3;
+        } else if (html.mid(at, 9).compare(u"<!doctype", Qt::CaseInsensitive) == 0) {
+            const qsizetype end = html.indexOf(u'>', at);
+            if (end < 0)
+                return at;
+            at = end + 1;
+        } else {
+            return at;
+        }
+    }
+}
+
+// A policy set in the page before any of its elements: none of the page's scripts, inline, linked or in its
+// attributes, runs. Marked so that our own script can take it out of the tree again once it is in force.
+const QString ScriptPolicy = u"<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'\" "
+                             "data-quillhaul-policy>"_s;
+
+// Removes the policy's element once the page is parsed: a policy stays in force once read, and without its element
+// the view's tree is the page's own.
+QString removePolicyScript()
+{
+    return uR"((function () {
+    var policy = document.querySelector('meta[data-quillhaul-policy]');
+    if (policy)
+        policy.remove();
+})())"_s;
+}
+
 } // namespace
 
 WizardPageView::WizardPageView(QWidget *parent) : QWebEngineView(parent), m_ownPage(new WizardPage(this))
 {
-    m_ownPage->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    // Scripting on, as in the grabber's parse (noscript holds text, not elements); the page's own scripts are kept
+    // from running by the policy showHtml puts before its elements.
+    m_ownPage->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    QWebEngineScript removePolicy;
+    removePolicy.setName(u"quillhaul-remove-policy"_s);
+    removePolicy.setSourceCode(removePolicyScript());
+    removePolicy.setWorldId(QWebEngineScript::ApplicationWorld);
+    removePolicy.setInjectionPoint(QWebEngineScript::DocumentReady);
+    removePolicy.setRunsOnSubFrames(false);
+    m_ownPage->scripts().insert(removePolicy);
     m_ownPage->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     m_ownPage->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, true);
     setPage(m_ownPage);
@@ -63,7 +113,9 @@ WizardPageView::WizardPageView(QWidget *parent) : QWebEngineView(parent), m_ownP
 
 bool WizardPageView::showHtml(const QString &html, const QUrl &base)
 {
-    const QByteArray bytes = html.toUtf8();
+    QString guarded = html;
+    guarded.insert(policyPosition(html), ScriptPolicy);
+    const QByteArray bytes = guarded.toUtf8();
     if (bytes.toPercentEncoding().size() + HtmlMimeType.size() + 6 > MaxDataUrlChars)
         return false;
     showLivePage(nullptr);

@@ -8,10 +8,11 @@
 namespace qh::app {
 
 // The wizard's page view (Ewb1) on Qt WebEngine. For a static template it shows, on a page of its own, the text the
-// static engine decoded, with scripts off and the page's own address as base, so Chromium builds the element tree
-// the grabber reads. For a web template it shows the web engine's live page itself. While the wizard captures,
-// each left-button release is taken before the page sees it (so a link is not followed) and the element under it
-// is looked up by a script of our own, which runs even though a static page's scripts are off.
+// static engine decoded, with the page's own address as base, parsed with scripting on as the grabber parses it but
+// with a policy that lets none of the page's scripts run, so Chromium builds the element tree the grabber reads. For a
+// web template it shows the web engine's live page itself. While the wizard captures, each left-button release is taken
+// before the page sees it (so a link is not followed) and the element under it is looked up by a script of our own,
+// which runs even though a static page's scripts are off.
 class WizardPageView : public QWebEngineView
 {
     Q_OBJECT

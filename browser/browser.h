@@ -68,10 +68,12 @@ public:
     virtual std::shared_ptr<const Document> GetHtmlDocument() const = 0;
 
     // After a script link of the current page has been clicked: loadFinished follows once the page that the script
-    // loads is complete, or, when it starts no load within grace, once the current page has been read again (then
-    // GetHtmlDocument() returns the same document as before). An engine that runs no scripts has no clicked script
-    // links: it answers with a failed load.
-    virtual void awaitScriptNavigation(std::chrono::milliseconds grace);
+    // loads is complete, or, when it starts no load within grace (or, on an engine that can tell, within the time
+    // the page needs to count as settled when that is shorter), once the current page has been read again and has
+    // settled (Document::isSettled), or at the latest after limit (then GetHtmlDocument() returns the same document
+    // as before: the script replaced the page in place, or did nothing). An engine that runs no scripts has no
+    // clicked script links: it answers with a failed load.
+    virtual void awaitScriptNavigation(std::chrono::milliseconds grace, std::chrono::milliseconds limit);
 
     // The inner markup of the link that leads to the next page, while a book is being grabbed; empty otherwise. An
     // engine may use it to request that page early; what Navigate delivers is the same either way.

@@ -56,9 +56,10 @@ std::optional<Element> ElementCollection::item(int index) const
     return Element(m_document, index);
 }
 
-void Browser::awaitScriptNavigation(std::chrono::milliseconds grace)
+void Browser::awaitScriptNavigation(std::chrono::milliseconds grace, std::chrono::milliseconds limit)
 {
     Q_UNUSED(grace);
+    Q_UNUSED(limit);
     QMetaObject::invokeMethod(
         this, [this] { Q_EMIT loadFinished(false); }, Qt::QueuedConnection);
 }

@@ -67,6 +67,22 @@ public:
     // the event loop). A static document calls done at once.
     virtual void refresh(std::function<void()> done) const { done(); }
 
+    // Whether waiting can still change what the document holds. A live document has settled when, at its latest
+    // reading, it had completed loading, had not changed for a quiet time and waited for none of its requests; a
+    // static document always has. A search over a settled document ends as it would on a static one.
+    virtual bool isSettled() const { return isStatic(); }
+    // Changes whenever a reading of a live document finds that the page has changed; 0 for a static document.
+    virtual quint64 version() const { return 0; }
+
+    // A live document may read an element's innerText and innerHTML (and so its outerHTML) only once they are asked
+    // for: until then such a read answers empty and notes the value. hasUnreadValues() tells that a read since the
+    // last readValues() was answered so; readValues() reads the noted values and calls done, after which they are
+    // answered until the next reading that finds the page changed. A static document has every value at once.
+    virtual bool hasUnreadValues() const { return false; }
+    virtual void readValues(std::function<void()> done) const { done(); }
+    // Reads every element's values now, for readers that walk the whole document (a dump, a preview).
+    virtual void readAllValues(std::function<void()> done) const { done(); }
+
     virtual QUrl url() const = 0; // the address the document was loaded from, after redirects
     virtual QString title() const = 0;
 

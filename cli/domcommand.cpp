@@ -98,9 +98,12 @@ int printLivePage(const QUrl &url, int waitMs, const std::function<void(const br
         const std::shared_ptr<const browser::Document> document = browser->GetHtmlDocument();
         QTimer::singleShot(waitMs, browser, [&, document] {
             document->refresh([&, document] {
-                print(*document);
-                status = ExitOk;
-                QCoreApplication::exit(status);
+                // The whole page is printed: every element's values, not only those a search would ask for.
+                document->readAllValues([&, document] {
+                    print(*document);
+                    status = ExitOk;
+                    QCoreApplication::exit(status);
+                });
             });
         });
     });

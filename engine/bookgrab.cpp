@@ -27,13 +27,6 @@ bool isWorthRetrying(const LoadError &error)
     }
 }
 
-// The whole text of a page, to tell whether a script has changed it.
-QString pageText(const browser::Document &document)
-{
-    const std::optional<browser::Element> root = document.all().item(0);
-    return root ? root->innerText() : QString();
-}
-
 // The delay of a page's <meta http-equiv="refresh" content="N; url=...">, the way a throttle notice says when to
 // come back; -1 when it has none.
 int refreshSeconds(const browser::Document &document)
@@ -80,8 +73,9 @@ BookGrab::~BookGrab()
         m_browser.stop();
 }
 
-void BookGrab::start(const QUrl &url, const QSet<QUrl> &earlierPages, StartAt at)
+void BookGrab::start(const QUrl &url, const QSet<QUrl> &earlierPages, StartAt at, int inPlaceSteps)
 {
+    m_stepsToPass = qMax(0, inPlaceSteps);
     m_running = true;
     m_heldPage = at == StartAt::AfterPage;
     m_visited.clear();
@@ -108,6 +102,7 @@ void BookGrab::stopNow()
 void BookGrab::loadPage(const QUrl &url)
 {
     m_url = url;
+    m_inPlaceSteps = 0;
     m_attempt = 0;
     m_document.reset();
     m_title.clear();
@@ -124,6 +119,8 @@ void BookGrab::navigate()
 {
     if (m_stopFlag.isSet())
         return end(GrabEnd::Stopped);
+    // A page shown in place is reached again from its address by the replacements that led to it.
+    m_stepsToPass += std::exchange(m_inPlaceSteps, 0);
     m_loading = true;
     Q_EMIT pageStarted(m_url);
     m_browser.Navigate(m_url);
@@ -150,7 +147,28 @@ void BookGrab::onLoadFinished(bool ok)
         error.message = QStringLiteral("“%1”不是网页。").arg(m_url.toDisplayString());
         return retryOrFail(error);
     }
+    if (m_stepsToPass > 0 && !m_document->isStatic())
+        return passOverInPlace();
+    m_stepsToPass = 0;
     findTitle();
+}
+
+// A resume inside a chain of chapters shown in place: the chapters the book holds already are passed over by
+// following the next link without taking them.
+void BookGrab::passOverInPlace()
+{
+    auto search = FindNextLink(m_document, m_params.linkname, m_params.linkAnchor, m_stopFlag, m_timing.locators);
+    connect(search.get(), &LocatorSearch::finished, this, [this](const QString &href) {
+        if (m_stopFlag.isSet())
+            return end(GrabEnd::Stopped);
+        if (isScriptHref(href))
+            return followScriptLink();
+        // The chain is not where it was: the page as it is now is where the book goes on.
+        m_stepsToPass = 0;
+        findTitle();
+    });
+    m_search = std::move(search);
+    m_search->start();
 }
 
 void BookGrab::retryOrFail(const LoadError &error)
@@ -285,10 +303,14 @@ void BookGrab::followScriptLink()
     m_search.reset();
     m_visited.insert(withoutFragment(m_url));
     m_visited.insert(withoutFragment(m_document->url()));
-    m_pageTextBeforeClick = pageText(*m_document);
+    m_versionBeforeClick = m_document->version();
+    m_addressBeforeClick = withoutFragment(m_document->url());
     m_loading = true;
     m_followingScript = true;
-    m_browser.awaitScriptNavigation(std::chrono::milliseconds(m_timing.scriptLinkGraceMs));
+    // A script that fetches the next chapter to show it in place may take longer than the grace: the page is waited
+    // on while it is still changing or waiting for its requests, up to the locators' time limit.
+    m_browser.awaitScriptNavigation(std::chrono::milliseconds(m_timing.scriptLinkGraceMs),
+                                    std::chrono::milliseconds(m_timing.locators.timeLimitMs));
 }
 
 void BookGrab::onScriptLinkLanded(bool ok)
@@ -305,19 +327,31 @@ void BookGrab::onScriptLinkLanded(bool ok)
     if (!landed)
         return retryOrFail(m_browser.lastError());
 
-    bool last = false;
-    if (landed == m_document) {
-        // No load: the script either replaced the chapter in place or did nothing at all (a last chapter's link).
-        last = pageText(*landed) == m_pageTextBeforeClick;
-    } else {
-        last = m_visited.contains(withoutFragment(landed->url()));
+    const bool inPlace = landed == m_document;
+    const QUrl landedUrl = withoutFragment(landed->url());
+    // No load: the script either replaced the chapter in place or did nothing at all (a last chapter's link).
+    const bool last = inPlace ? landed->version() == m_versionBeforeClick : m_visited.contains(landedUrl);
+    // In place at the same address, the next page is reached from this page's address by one more replacement.
+    const bool sameAddress = inPlace && landedUrl == m_addressBeforeClick;
+    const QUrl next = sameAddress ? m_url : landedUrl;
+    const int nextSteps = sameAddress ? m_inPlaceSteps + 1 : 0;
+
+    if (m_stepsToPass > 0) {
+        // Passing over the chapters a resume holds already: nothing is taken.
+        m_stepsToPass = sameAddress && !last ? m_stepsToPass - 1 : 0;
+        readPageAt(landed, next, nextSteps);
+        if (m_stepsToPass > 0)
+            return passOverInPlace();
+        return findTitle();
     }
-    const QUrl next = withoutFragment(landed->url());
+
     m_document.reset();
     if (m_heldPage) {
         passHeldPage(last ? QUrl() : next);
     } else {
+        m_nextInPlaceSteps = last ? 0 : nextSteps;
         takePage(last ? QUrl() : next);
+        m_nextInPlaceSteps = 0;
         if (m_running && last)
             end(GrabEnd::Complete);
     }
@@ -325,13 +359,19 @@ void BookGrab::onScriptLinkLanded(bool ok)
         return; // ended, or stopped from a receiver of pageCompleted
 
     // The script has loaded the next page already: read it where it is.
-    m_url = next;
+    readPageAt(landed, next, nextSteps);
+    Q_EMIT pageStarted(m_url);
+    findTitle();
+}
+
+void BookGrab::readPageAt(const std::shared_ptr<const browser::Document> &document, const QUrl &url, int inPlaceSteps)
+{
+    m_url = url;
+    m_inPlaceSteps = inPlaceSteps;
     m_attempt = 0;
     m_title.clear();
     m_text.clear();
-    m_document = landed;
-    Q_EMIT pageStarted(m_url);
-    findTitle();
+    m_document = document;
 }
 
 void BookGrab::takePage(const QUrl &nextUrl)

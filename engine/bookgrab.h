@@ -68,14 +68,18 @@ public:
     };
 
     // earlierPages: the addresses of the pages the book already holds, so that a link back into them ends the book
-    // whatever run grabbed them.
-    void start(const QUrl &url, const QSet<QUrl> &earlierPages = {}, StartAt at = StartAt::Page);
+    // whatever run grabbed them. inPlaceSteps: the page to grab is the one a script shows at url after its next link
+    // has replaced the page in place that many times; the pages before it are passed over, not taken again.
+    void start(const QUrl &url, const QSet<QUrl> &earlierPages = {}, StartAt at = StartAt::Page, int inPlaceSteps = 0);
 
     // Tells the grab that the stop flag has been set: a page load or a wait in progress ends at once, a running
     // search at its next probe.
     void stopNow();
 
     bool isRunning() const { return m_running; }
+    // While pageCompleted is emitted: how many in-place replacements at its next address lead to the next page
+    // (0 when that page is loaded from its address).
+    int nextInPlaceSteps() const { return m_nextInPlaceSteps; }
 
 Q_SIGNALS:
     void pageStarted(const QUrl &url);
@@ -101,6 +105,8 @@ private:
     void onNextLink(const QString &href);
     void followScriptLink();
     void onScriptLinkLanded(bool ok);
+    void passOverInPlace();
+    void readPageAt(const std::shared_ptr<const browser::Document> &document, const QUrl &url, int inPlaceSteps);
     void takePage(const QUrl &nextUrl);
     // The held page's next link is known: it is not taken, only remembered as the page a repeat would copy.
     void passHeldPage(const QUrl &nextUrl);
@@ -115,8 +121,14 @@ private:
 
     bool m_running = false;
     bool m_loading = false;
-    bool m_followingScript = false; // the load awaited is the one a clicked script link starts
-    QString m_pageTextBeforeClick;
+    bool m_followingScript = false;   // the load awaited is the one a clicked script link starts
+    quint64 m_versionBeforeClick = 0; // of the document whose script link was clicked
+    QUrl m_addressBeforeClick;
+    // Chains of chapters that a script shows in place, all at one address: where the page in progress stands in its
+    // chain, where the next one will, and how many are still to be passed over to reach the page a resume starts at.
+    int m_inPlaceSteps = 0;
+    int m_nextInPlaceSteps = 0;
+    int m_stepsToPass = 0;
     QUrl m_url; // the page in progress, as requested
     int m_attempt = 0;
     int m_pagesTaken = 0;       // in this run

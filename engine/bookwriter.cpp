@@ -58,6 +58,8 @@ void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint)
         lines << u"file="_s + QString(checkpoint.bookFile).remove(u'\r').remove(u'\n');
     if (!checkpoint.endMark.isEmpty())
         lines << u"end="_s + QString::fromLatin1(checkpoint.endMark);
+    if (checkpoint.nextSteps > 0)
+        lines.append(u"steps="_s + QString::number(checkpoint.nextSteps));
     text::writeLines(path, lines, text::Encoding::Utf8);
 }
 
@@ -90,6 +92,8 @@ std::optional<BookCheckpoint> readCheckpoint(const QString &path)
             checkpoint.bookFile = value;
         else if (key == u"end")
             checkpoint.endMark = value.toLatin1();
+        else if (key == u"steps")
+            checkpoint.nextSteps = qMax(0, value.toInt());
     }
     if (!pages || !bytes || checkpoint.pages < 0 || checkpoint.bytes < 0)
         throw Error(u"书的进度记录“%1”已损坏，无法续传。"_s.arg(nativePath(path)));
@@ -127,6 +131,7 @@ void BookWriter::clearPending()
     m_pendingPages = 0;
     m_pendingNextUrl.clear();
     m_pendingLastPageUrl.clear();
+    m_pendingNextSteps = 0;
     if (m_epub)
         m_epub->discardPending();
 }
@@ -246,7 +251,8 @@ void BookWriter::readPageUrls()
         m_pageUrls.insert(QUrl::fromEncoded(line.toUtf8()));
 }
 
-void BookWriter::addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl)
+void BookWriter::addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl,
+                         int nextSteps)
 {
     m_pendingUrls += pageUrl.toEncoded() + "\r\n";
     m_pageUrls.insert(pageUrl);
@@ -257,6 +263,7 @@ void BookWriter::addPage(const QString &title, const QString &text, const QUrl &
     ++m_pendingPages;
     m_pendingNextUrl = nextUrl;
     m_pendingLastPageUrl = pageUrl;
+    m_pendingNextSteps = nextSteps;
 }
 
 const BookCheckpoint &BookWriter::commit()
@@ -270,11 +277,13 @@ const BookCheckpoint &BookWriter::commit()
     next.endMark.clear(); // the file goes on past where it was left
     if (!m_pendingNextUrl.isEmpty()) {
         next.nextUrl = m_pendingNextUrl;
+        next.nextSteps = m_pendingNextSteps;
         next.afterNextUrl = false;
     } else if (!m_pendingLastPageUrl.isEmpty()) {
         // The book's last page is in: should the book resume before it is closed, it asks that page for a next link
         // rather than take it again.
         next.nextUrl = m_pendingLastPageUrl;
+        next.nextSteps = 0;
         next.afterNextUrl = true;
     }
     if (m_epub)

@@ -37,6 +37,9 @@ struct BookCheckpoint
     // core::fileEndMark() of the file at bytes, when the file must be exactly as the program left it (a finished
     // book taken up again, which hands may have changed meanwhile); empty: bytes past the checkpoint are cut off.
     QByteArray endMark;
+    // How many times a script replaced the page at nextUrl in place before the next page: the pages to pass over
+    // there on resume ("steps", written only when not 0).
+    int nextSteps = 0;
 
     bool operator==(const BookCheckpoint &) const = default;
 };
@@ -71,8 +74,9 @@ public:
     const QSet<QUrl> &pageUrls() const { return m_pageUrls; }
 
     // A whole page; nextUrl is where the book goes on (empty after its last page).
-    // pageUrl: the page's own address.
-    void addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl);
+    // pageUrl: the page's own address. nextSteps: see BookCheckpoint.
+    void addPage(const QString &title, const QString &text, const QUrl &pageUrl, const QUrl &nextUrl,
+                 int nextSteps = 0);
     bool hasPendingPages() const { return m_pendingPages > 0; }
     // The bytes of the pages not yet on disk.
     qsizetype pendingBytes() const;
@@ -107,6 +111,7 @@ private:
     std::unique_ptr<output::GrowingEpub> m_epub; // an EPUB book's file
     QString m_epubTitle;
     QUrl m_pendingLastPageUrl;
+    int m_pendingNextSteps = 0;
 };
 
 } // namespace qh::engine

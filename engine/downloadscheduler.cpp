@@ -195,6 +195,7 @@ void DownloadScheduler::startHeadBook()
     m_writeFailed = false;
     QUrl startUrl = head.CurrentUrl;
     bool afterHeldPage = false;
+    int startSteps = 0;
     try {
         const BookCheckpoint resumed =
             m_writer->open(pagesDone, head.CurrentUrl, m_config.encoding, m_chooser.currentText());
@@ -204,6 +205,7 @@ void DownloadScheduler::startHeadBook()
             m_books.setCurrentUrl(0, resumed.nextUrl);
         startUrl = resumed.nextUrl.isEmpty() ? head.CurrentUrl : resumed.nextUrl;
         afterHeldPage = resumed.afterNextUrl && !resumed.nextUrl.isEmpty() && resumed.pages > 0;
+        startSteps = resumed.nextUrl.isEmpty() ? 0 : resumed.nextSteps;
         m_watchPages = resumed.pages;
     } catch (const Error &) {
         m_writer.reset();
@@ -224,7 +226,7 @@ void DownloadScheduler::startHeadBook()
     connect(m_grab.get(), &BookGrab::finished, this, &DownloadScheduler::onGrabFinished);
     connect(m_grab.get(), &BookGrab::heldPageFollowed, this, &DownloadScheduler::onHeldPageFollowed);
     m_grab->start(startUrl, m_writer->pageUrls(),
-                  afterHeldPage ? BookGrab::StartAt::AfterPage : BookGrab::StartAt::Page);
+                  afterHeldPage ? BookGrab::StartAt::AfterPage : BookGrab::StartAt::Page, startSteps);
 }
 
 void DownloadScheduler::onHeldPageFollowed(const QUrl &nextUrl)
@@ -238,7 +240,7 @@ void DownloadScheduler::onPageCompleted(const QString &title, const QString &tex
 {
     // Title, text, count and next address change together, so the book never holds half a page.
     m_lastPageUrl = m_books.head().CurrentUrl;
-    m_writer->addPage(title, text, m_lastPageUrl, nextUrl);
+    m_writer->addPage(title, text, m_lastPageUrl, nextUrl, m_grab->nextInPlaceSteps());
     const int pages = m_books.head().PagesDone + 1;
     m_books.setPagesDone(0, pages);
     if (!nextUrl.isEmpty())

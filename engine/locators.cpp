@@ -63,6 +63,7 @@ protected:
     }
 
     bool isSettled() const override { return m_stayed; }
+    bool waitsForText() const override { return true; }
 
     void rewind() override
     {
@@ -162,6 +163,7 @@ protected:
     }
 
     bool isSettled() const override { return m_scanned; }
+    bool waitsForText() const override { return true; }
 
     void rewind() override
     {
@@ -198,8 +200,10 @@ protected:
     std::optional<QString> probe(const Document &document) override
     {
         const browser::ElementCollection all = document.all();
+        // A link is clicked only on values read: a pass over values not read yet is made again.
         if (const std::optional<Element> element = all.item(m_position)) {
-            if (sameTagName(element->tagName(), u"A") && element->innerHTML() == m_linkname)
+            if (sameTagName(element->tagName(), u"A") && element->innerHTML() == m_linkname &&
+                !document.hasUnreadValues())
                 return follow(*element);
             if (!m_anchor.isEmpty())
                 considerByPlace(*element);
@@ -210,7 +214,7 @@ protected:
         ++m_misses;
         m_scannedAll = m_misses >= qMax(all.length(), 1);
         // No link has the recorded markup: the link at the recorded place that reads as a next page stands in.
-        if (m_scannedAll && m_byPlace >= 0) {
+        if (m_scannedAll && m_byPlace >= 0 && !document.hasUnreadValues()) {
             if (const std::optional<Element> byPlace = all.item(m_byPlace))
                 return follow(*byPlace);
         }
@@ -358,8 +362,7 @@ void LocatorSearch::step()
     }
     if (!m_static) {
         m_awaitingRefresh = true;
-        const qint64 remainingMs = m_timeLimitMs - (m_clock.nowMs() - m_startMs);
-        m_refreshGuard.start(int(std::clamp<qint64>(remainingMs, 0, qMax(m_timeLimitMs, 0))));
+        startRefreshGuard();
         m_document->refresh([self = QPointer<LocatorSearch>(this)] {
             if (self)
                 self->onRefreshed();
@@ -375,6 +378,17 @@ void LocatorSearch::startAfter(const LocatorSearch &previous)
 {
     if (m_state != State::Idle)
         return;
+    // A live page's reading that the previous search has just found its element on is as fresh for this one: no
+    // reading again before the first pass.
+    const bool sameReading = previous.m_state == State::Done && !previous.m_static && previous.m_found && m_document &&
+                             previous.m_document == m_document && !m_document->isStatic();
+    if (sameReading && !m_stopFlag.isSet()) {
+        m_state = State::Running;
+        m_startMs = m_clock.nowMs();
+        m_static = false;
+        livePass();
+        return;
+    }
     const bool sliceLeft = previous.m_state == State::Done && previous.m_static && previous.m_slice.isValid() &&
                            previous.m_sliceProbes < m_maxProbesPerSlice && previous.m_slice.elapsed() < m_maxSliceMs;
     if (!sliceLeft || !m_document || !m_document->isStatic()) {
@@ -415,13 +429,58 @@ void LocatorSearch::onRefreshed()
         finish({});
         return;
     }
-    // One whole pass over the state just read; it cannot change until the next refresh.
+    livePass();
+}
+
+// One whole pass over the live document as last read; it cannot change until the next refresh. A pass that asked
+// for values the document had not read yet proves nothing: they are read, and the pass is made again.
+void LocatorSearch::livePass()
+{
     rewind();
+    std::optional<QString> found;
     do {
-        if (probeOnce())
-            return; // the search may be gone already
-    } while (!isSettled());
+        ++m_probeCount;
+        try {
+            found = probe(*m_document);
+        } catch (const Error &error) {
+            m_errorMessage = error.message();
+            finish({});
+            return;
+        }
+    } while (!found && !isSettled());
+    // All the values the pass asked for are read in one go.
+    if (m_document->hasUnreadValues())
+        return readValues();
+    const bool timeUp = m_clock.nowMs() - m_startMs > m_timeLimitMs;
+    if (found) {
+        // An element that a script has not filled in yet is no result while there is time to wait for its text.
+        const bool blank = waitsForText() && found->trimmed().isEmpty();
+        if (!blank || timeUp) {
+            m_found = true;
+            finish(*found);
+            return;
+        }
+    } else if (timeUp || m_document->isSettled()) {
+        finish({});
+        return;
+    }
     m_livePoll.start();
+}
+
+void LocatorSearch::readValues()
+{
+    m_awaitingRefresh = true;
+    startRefreshGuard();
+    m_document->readValues([self = QPointer<LocatorSearch>(this)] {
+        if (self)
+            self->onRefreshed();
+    });
+}
+
+void LocatorSearch::startRefreshGuard()
+{
+    const qint64 remainingMs = m_timeLimitMs - (m_clock.nowMs() - m_startMs);
+    m_refreshGuard.start(int(std::clamp<qint64>(remainingMs, 0, qMax(m_timeLimitMs, 0))));
 }
 
 // Returns true when the search has finished; the search may then be gone already.

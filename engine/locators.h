@@ -60,8 +60,11 @@ QString HrefOf(const browser::Element &element);
 // On a document that cannot change, a search whose outcome is settled ends at once with the empty result it would
 // otherwise give at the time limit. A live document is searched in passes: it is refreshed, then probed from the
 // first probe position on until a pass over that state is settled; a fruitless pass is followed by another after
-// a pause, until the time limit. So an element that the page's scripts add late is found wherever it lands within
-// the search's reach, as in a page that had it from the start.
+// a pause, until the time limit, or until a pass over a document that has settled (Document::isSettled) finds
+// nothing. So an element that the page's scripts add late is found wherever it lands within the search's reach, as
+// in a page that had it from the start, and a page that has stopped changing costs no more than its quiet time.
+// On a live document a title or text element whose text is still empty (or white space) is no result yet: the
+// passes go on until a script fills it, and only at the time limit is its empty text the result.
 //
 // The search keeps the document alive; the stop flag and the clock must outlive it. Deleting the search at any time,
 // also from a slot connected to finished, cancels it quietly, as abort() does.
@@ -75,8 +78,10 @@ public:
     void start();
     // Starts the search in the event-loop turn in which previous has just finished (from a slot connected to
     // previous's finished), going on with previous's slice: on a document that cannot change, probing begins at once
-    // while that slice lasts, so finished may come before this returns; connect first. Otherwise as start(). Saves a
-    // turn of the event loop per search when searches follow one another on the same page.
+    // while that slice lasts, and on a live one that previous found its element on, the first pass goes over the
+    // reading previous ended on; so finished may come before this returns; connect first. Otherwise as start().
+    // Saves a turn of the event loop (and, on a live page, a reading) per search when searches follow one another on
+    // the same page.
     void startAfter(const LocatorSearch &previous);
     // Ends a running search without a finished signal.
     void abort();
@@ -104,6 +109,8 @@ protected:
     virtual bool isSettled() const = 0;
     // Goes back to the first probe position, for a new pass over a live document.
     virtual void rewind() = 0;
+    // True when an element found with empty text is waited on, on a live document, for a script to fill it.
+    virtual bool waitsForText() const { return false; }
 
 private:
     enum class State
@@ -117,6 +124,9 @@ private:
     void step();
     void probeSlice();
     void onRefreshed();
+    void livePass();
+    void readValues();
+    void startRefreshGuard();
     bool probeOnce();
     void finish(const QString &result);
 

@@ -4,6 +4,7 @@
 #include "browser/web/webdocument.h"
 #include "browser/web/webpage.h"
 
+#include <QDeadlineTimer>
 #include <QTimer>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineLoadingInfo>
@@ -23,6 +24,8 @@ constexpr auto DefaultLoadTimeout = std::chrono::seconds(60);
 constexpr double FollowedRefreshSeconds = 5;
 // How many times one load may be sent on (by a script or a refresh) before the page it has reached is taken.
 constexpr int MaxMovesPerLoad = 5;
+// How often a page left where it was by a clicked script link is read again while it settles.
+constexpr int SettlePollMs = 100;
 
 LoadError loadError(LoadError::Kind kind, const QUrl &url, const QString &cause, int httpStatus = 0)
 {
@@ -100,6 +103,7 @@ public:
 
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void readPage(bool sameDocument);
+    void readAgainUntilSettled();
     void finish(LoadError error);
 
     WebBrowser &q;
@@ -107,6 +111,9 @@ public:
     WebPage *page;
     QTimer loadTimeout;
     QTimer moveOnGrace;
+    QTimer settlePoll;          // reads a page left where it was again, until it has settled
+    QDeadlineTimer settleLimit; // ... or until this ends
+    WebReading reading;
     Waiting waiting = Waiting::Nothing;
     bool sawStart = false;  // the awaited load has started (earlier loads' last events are ignored)
     int moves = 0;          // how often the awaited load has been sent on by the page itself
@@ -145,7 +152,13 @@ WebBrowser::Private::Private(WebBrowser &browser)
     moveOnGrace.setSingleShot(true);
     QObject::connect(&moveOnGrace, &QTimer::timeout, &browser, [this] {
         if (waiting == Waiting::MayMoveOn)
-            readPage(true); // the script changed the page in place, or did nothing
+            readPage(true); // the script changes the page in place, or does nothing
+    });
+    settlePoll.setSingleShot(true);
+    settlePoll.setInterval(SettlePollMs);
+    QObject::connect(&settlePoll, &QTimer::timeout, &browser, [this] {
+        if (waiting == Waiting::MayMoveOn)
+            readAgainUntilSettled();
     });
     QObject::connect(page, &QWebEnginePage::loadingChanged, &browser,
                      [this](const QWebEngineLoadingInfo &info) { onLoadingChanged(info); });
@@ -161,6 +174,7 @@ void WebBrowser::Private::onLoadingChanged(const QWebEngineLoadingInfo &info)
             ++generation; // a reading of the page left behind is of no use
             ++moves;
             moveOnGrace.stop();
+            settlePoll.stop();
             waiting = Waiting::Load;
             url = info.url();
             loadTimeout.start();
@@ -189,17 +203,13 @@ void WebBrowser::Private::onLoadingChanged(const QWebEngineLoadingInfo &info)
 void WebBrowser::Private::readPage(bool sameDocument)
 {
     loadTimeout.stop();
+    if (sameDocument && document)
+        return readAgainUntilSettled();
     waiting = Waiting::Snapshot;
     const quint64 request = generation;
-    if (sameDocument && document) {
-        document->refresh([this, request] {
-            if (request == generation && waiting == Waiting::Snapshot)
-                finish({});
-        });
-        return;
-    }
     page->runJavaScript(
-        webSnapshotScript(), QWebEngineScript::ApplicationWorld, [this, request](const QVariant &result) {
+        webSnapshotScript(!reading.valuesOnDemand), QWebEngineScript::ApplicationWorld,
+        [this, request](const QVariant &result) {
             if (request != generation || waiting != Waiting::Snapshot)
                 return;
             std::optional<WebSnapshot> snapshot = parseWebSnapshot(result.toString().toUtf8());
@@ -208,11 +218,12 @@ void WebBrowser::Private::readPage(bool sameDocument)
             if (!snapshot->isPage())
                 return finish(loadError(LoadError::Kind::NotHtml, url, u"不是网页（%1）"_s.arg(snapshot->contentType)));
             const double refreshSeconds = snapshot->refreshSeconds;
-            document = std::make_shared<WebDocument>(page, std::move(*snapshot));
+            document = std::make_shared<WebDocument>(page, std::move(*snapshot), reading);
             if (refreshSeconds >= 0 && refreshSeconds <= FollowedRefreshSeconds && moves < MaxMovesPerLoad) {
                 // The page is a way on: wait for its refresh to take the browser there (a second's grace beyond
                 // its time), or else take the page as it is.
                 waiting = Waiting::MayMoveOn;
+                settleLimit = QDeadlineTimer(0);
                 moveOnGrace.start(int(refreshSeconds * 1000) + 1000);
                 return;
             }
@@ -220,10 +231,28 @@ void WebBrowser::Private::readPage(bool sameDocument)
         });
 }
 
+// The page is still where it was: read it again, and again while it is still changing or waiting for its requests
+// (a script replacing the chapter in place), until it has settled or the limit has passed. A load that starts
+// meanwhile is followed as ever.
+void WebBrowser::Private::readAgainUntilSettled()
+{
+    waiting = Waiting::Snapshot;
+    const quint64 request = generation;
+    document->refresh([this, request] {
+        if (request != generation || waiting != Waiting::Snapshot)
+            return;
+        if (document->isSettled() || settleLimit.hasExpired())
+            return finish({});
+        waiting = Waiting::MayMoveOn;
+        settlePoll.start();
+    });
+}
+
 void WebBrowser::Private::finish(LoadError error)
 {
     loadTimeout.stop();
     moveOnGrace.stop();
+    settlePoll.stop();
     waiting = Waiting::Nothing;
     q.m_error = std::move(error);
     if (q.m_error.isError())
@@ -245,6 +274,7 @@ void WebBrowser::Navigate(const QUrl &url)
 {
     ++d->generation;
     d->moveOnGrace.stop();
+    d->settlePoll.stop();
     d->document.reset();
     d->url = url;
     d->waiting = Private::Waiting::Load;
@@ -256,15 +286,18 @@ void WebBrowser::Navigate(const QUrl &url)
     d->page->load(url);
 }
 
-void WebBrowser::awaitScriptNavigation(std::chrono::milliseconds grace)
+void WebBrowser::awaitScriptNavigation(std::chrono::milliseconds grace, std::chrono::milliseconds limit)
 {
     ++d->generation;
+    d->settleLimit = QDeadlineTimer(std::max(grace, limit));
     m_error = {};
     m_state = State::Loading;
     d->sawStart = false;
     d->moves = 0;
     d->waiting = Private::Waiting::MayMoveOn;
-    d->moveOnGrace.start(grace);
+    // A script that loads the next page starts the load at once, or after a request, which keeps the page from
+    // settling: a page that has settled by the quiet time has been left where it was, without waiting out the grace.
+    d->moveOnGrace.start(std::min(grace, std::chrono::duration_cast<std::chrono::milliseconds>(d->reading.quietTime)));
 }
 
 void WebBrowser::stop()
@@ -274,6 +307,7 @@ void WebBrowser::stop()
     ++d->generation;
     d->loadTimeout.stop();
     d->moveOnGrace.stop();
+    d->settlePoll.stop();
     d->waiting = Private::Waiting::Nothing;
     d->page->triggerAction(QWebEnginePage::Stop);
     d->document.reset();
@@ -306,6 +340,16 @@ void WebBrowser::setLoadTimeout(std::chrono::milliseconds timeout)
     d->loadTimeout.setInterval(timeout);
 }
 
+void WebBrowser::setReadValuesOnDemand(bool onDemand)
+{
+    d->reading.valuesOnDemand = onDemand;
+}
+
+void WebBrowser::setQuietTime(std::chrono::milliseconds quietTime)
+{
+    d->reading.quietTime = quietTime;
+}
+
 void WebBrowser::setLoadImages(bool load)
 {
     d->page->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, load);
@@ -320,6 +364,9 @@ WebBrowser *createWebGrabBrowser(QObject *parent)
 {
     auto *browser = new WebBrowser(parent);
     browser->setLoadImages(false);
+    // The locators ask for the few values they compare; reading every element's text at every change costs the
+    // page's depth times its size.
+    browser->setReadValuesOnDemand(true);
     return browser;
 }
 

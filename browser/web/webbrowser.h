@@ -35,13 +35,17 @@ public:
     std::shared_ptr<const Document> GetHtmlDocument() const override;
     LoadError lastError() const override { return m_error; }
 
-    void awaitScriptNavigation(std::chrono::milliseconds grace) override;
+    void awaitScriptNavigation(std::chrono::milliseconds grace, std::chrono::milliseconds limit) override;
 
     // Settings for later loads. The user agent defaults to the text the grabbing browser has always sent.
     void setUserAgent(const QString &userAgent);
     QString userAgent() const;
     // Images are loaded by default; a grab has no use for them.
     void setLoadImages(bool load);
+    // Documents read later read an element's innerText and innerHTML only when asked for (see WebReading).
+    void setReadValuesOnDemand(bool onDemand);
+    // How long a completed page must not have changed before it counts as settled (see WebReading).
+    void setQuietTime(std::chrono::milliseconds quietTime);
     // A load that has not completed within this time fails as timed out.
     void setLoadTimeout(std::chrono::milliseconds timeout);
 
@@ -61,7 +65,7 @@ private:
 // Chromium's text.
 QString chromiumErrorText(int netError, const QString &chromiumText);
 
-// A web browser as the grab wants it: no images (it reads text only).
+// A web browser as the grab wants it: no images (it reads text only), values read on demand.
 WebBrowser *createWebGrabBrowser(QObject *parent);
 
 } // namespace qh::browser

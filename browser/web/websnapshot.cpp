@@ -28,13 +28,67 @@ bool WebSnapshot::isPage() const
     return isPageContentType(contentType.toUtf8());
 }
 
-QString webSnapshotScript()
+QString webWatchScript()
 {
-    // getElementsByTagName('*') is document.all's order. innerText needs layout, which the first read does once.
-    // The JSON text crosses into the program as one string, far cheaper than a tree of variants.
+    // One count for every batch of changes the observer is told of, and the time of the latest. Style and other
+    // attributes that animations keep changing are left out: they change neither the texts nor the links. The page's
+    // script and data requests that have come back are counted from the resource timeline, which the program sets
+    // against the requests it saw leave.
     return uR"JS((function () {
     'use strict';
-    var all = document.getElementsByTagName('*');
+    if (window.__quillhaulWatch)
+        return;
+    var watch = { changes: 0, last: performance.now(), requestsEnded: 0 };
+    window.__quillhaulWatch = watch;
+    function changed() {
+        watch.changes++;
+        watch.last = performance.now();
+    }
+    new MutationObserver(changed).observe(document, { subtree: true, childList: true, characterData: true,
+        attributes: true, attributeFilter: ['href', 'id', 'class', 'name', 'rel'] });
+    document.addEventListener('readystatechange', function () {
+        if (document.readyState === 'complete')
+            watch.last = performance.now();
+    });
+    try {
+        new PerformanceObserver(function (list) {
+            list.getEntries().forEach(function (entry) {
+                var type = entry.initiatorType;
+                if (type === 'xmlhttprequest' || type === 'fetch' || type === 'script')
+                    watch.requestsEnded++;
+            });
+        }).observe({ type: 'resource', buffered: true });
+    } catch (e) {
+    }
+})())JS"_s;
+}
+
+QString webSnapshotScript(bool withValues, qint64 knownChanges)
+{
+    // getElementsByTagName('*') is document.all's order. innerText needs layout, which the first read does once.
+    // The JSON text crosses into the program as one string, far cheaper than a tree of variants. The elements read
+    // are kept in our world, so that their values can be asked for later by their index in this reading.
+    return uR"JS((function (withValues, known) {
+    'use strict';
+    var watch = window.__quillhaulWatch;
+    var changes = watch ? watch.changes : -1;
+    var refreshSeconds = -1;
+    var refresh = document.querySelector('meta[http-equiv="refresh" i]');
+    if (refresh) {
+        var parts = /^\s*(\d+(?:\.\d*)?)[^;,]*[;,]\s*(?:url\s*=\s*)?(\S+)/i.exec(refresh.content || '');
+        if (parts)
+            refreshSeconds = parseFloat(parts[1]);
+    }
+    var reading = {
+        url: location.href, title: document.title, contentType: document.contentType,
+        refreshSeconds: refreshSeconds, changes: changes, complete: document.readyState === 'complete',
+        quietMs: watch ? performance.now() - watch.last : 0, requestsEnded: watch ? watch.requestsEnded : 0
+    };
+    if (known >= 0 && changes === known && window.__quillhaulElements) {
+        reading.unchanged = true;
+        return JSON.stringify(reading);
+    }
+    var all = Array.prototype.slice.call(document.getElementsByTagName('*'));
     var n = all.length;
     var position = new Map();
     for (var i = 0; i < n; ++i)
@@ -50,9 +104,11 @@ QString webSnapshotScript()
         tags.push(e.tagName);
         var parent = e.parentElement;
         parents.push(parent && position.has(parent) ? position.get(parent) : -1);
-        texts.push(typeof e.innerText === 'string' ? e.innerText : (e.textContent || ''));
         var isVoid = e.namespaceURI === 'http://www.w3.org/1999/xhtml' && voidTags.has(e.localName);
-        inner.push(isVoid ? '' : e.innerHTML);
+        if (withValues) {
+            texts.push(typeof e.innerText === 'string' ? e.innerText : (e.textContent || ''));
+            inner.push(isVoid ? '' : e.innerHTML);
+        }
         var start = '<' + e.localName, pairs = [];
         for (var k = 0; k < e.attributes.length; ++k) {
             var a = e.attributes[k];
@@ -63,23 +119,22 @@ QString webSnapshotScript()
         ends.push(isVoid ? '' : '</' + e.localName + '>');
         attributes.push(pairs);
     }
-    var refreshSeconds = -1;
-    var refresh = document.querySelector('meta[http-equiv="refresh" i]');
-    if (refresh) {
-        var parts = /^\s*(\d+(?:\.\d*)?)[^;,]*[;,]\s*(?:url\s*=\s*)?(\S+)/i.exec(refresh.content || '');
-        if (parts)
-            refreshSeconds = parseFloat(parts[1]);
+    window.__quillhaulElements = all;
+    reading.tags = tags;
+    reading.parents = parents;
+    reading.startTags = starts;
+    reading.endTags = ends;
+    reading.attributes = attributes;
+    if (withValues) {
+        reading.texts = texts;
+        reading.innerHtmls = inner;
     }
-    return JSON.stringify({
-        url: location.href, title: document.title, contentType: document.contentType,
-        refreshSeconds: refreshSeconds,
-        tags: tags, parents: parents, texts: texts, innerHtmls: inner, startTags: starts, endTags: ends,
-        attributes: attributes
-    });
-})())JS"_s;
+    return JSON.stringify(reading);
+})(%1, %2))JS"_s.arg(withValues ? u"true"_s : u"false"_s)
+        .arg(knownChanges);
 }
 
-std::optional<WebSnapshot> parseWebSnapshot(const QByteArray &json)
+std::optional<WebSnapshot> parseWebSnapshot(const QByteArray &json, bool *unchanged)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
@@ -92,18 +147,32 @@ std::optional<WebSnapshot> parseWebSnapshot(const QByteArray &json)
     snapshot.title = object.value(u"title"_s).toString();
     snapshot.contentType = object.value(u"contentType"_s).toString();
     snapshot.refreshSeconds = object.value(u"refreshSeconds"_s).toDouble(-1);
+    snapshot.changes = qint64(object.value(u"changes"_s).toDouble(-1));
+    snapshot.complete = object.value(u"complete"_s).toBool(true);
+    snapshot.quietMs = object.value(u"quietMs"_s).toDouble(0);
+    snapshot.requestsEnded = object.value(u"requestsEnded"_s).toInt(0);
+    const bool same = object.value(u"unchanged"_s).toBool(false);
+    if (unchanged)
+        *unchanged = same;
+    if (same)
+        return snapshot;
     snapshot.tags = toStrings(object.value(u"tags"_s).toArray());
-    snapshot.texts = toStrings(object.value(u"texts"_s).toArray());
-    snapshot.innerHtmls = toStrings(object.value(u"innerHtmls"_s).toArray());
     snapshot.startTags = toStrings(object.value(u"startTags"_s).toArray());
     snapshot.endTags = toStrings(object.value(u"endTags"_s).toArray());
     const QJsonArray parents = object.value(u"parents"_s).toArray();
     const QJsonArray attributes = object.value(u"attributes"_s).toArray();
 
     const qsizetype n = snapshot.tags.size();
-    if (parents.size() != n || attributes.size() != n || snapshot.texts.size() != n ||
-        snapshot.innerHtmls.size() != n || snapshot.startTags.size() != n || snapshot.endTags.size() != n)
+    if (parents.size() != n || attributes.size() != n || snapshot.startTags.size() != n || snapshot.endTags.size() != n)
         return std::nullopt;
+    // The values are there in a full reading; lists of another length are no reading at all.
+    const bool withValues = object.contains(u"texts"_s) || object.contains(u"innerHtmls"_s);
+    if (withValues) {
+        snapshot.texts = toStrings(object.value(u"texts"_s).toArray());
+        snapshot.innerHtmls = toStrings(object.value(u"innerHtmls"_s).toArray());
+        if (snapshot.texts.size() != n || snapshot.innerHtmls.size() != n)
+            return std::nullopt;
+    }
     snapshot.parents.reserve(n);
     for (qsizetype i = 0; i < n; ++i) {
         const int parent = parents.at(i).toInt(-1);
@@ -114,9 +183,52 @@ std::optional<WebSnapshot> parseWebSnapshot(const QByteArray &json)
     return snapshot;
 }
 
+QString webValuesScript(qint64 changes, const QList<std::pair<int, WebValue>> &wanted)
+{
+    QString list;
+    list.reserve(wanted.size() * 8);
+    for (const auto &[index, value] : wanted) {
+        if (!list.isEmpty())
+            list += u',';
+        list += QString::number(index) + u',' + QString::number(int(value));
+    }
+    return uR"JS((function (changes, wanted) {
+    'use strict';
+    var watch = window.__quillhaulWatch, all = window.__quillhaulElements;
+    if (!all || (changes >= 0 && (!watch || watch.changes !== changes)))
+        return 'null';
+    var values = [];
+    for (var k = 0; k + 1 < wanted.length; k += 2) {
+        var e = all[wanted[k]];
+        if (!e)
+            values.push('');
+        else if (wanted[k + 1] === 0)
+            values.push(typeof e.innerText === 'string' ? e.innerText : (e.textContent || ''));
+        else
+            values.push(e.innerHTML);
+    }
+    return JSON.stringify(values);
+})(%1, [%2]))JS"_s.arg(changes)
+        .arg(list);
+}
+
+std::optional<QStringList> parseWebValues(const QByteArray &json, qsizetype expected)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    QStringList values = toStrings(document.array());
+    if (values.size() != expected)
+        return std::nullopt;
+    return values;
+}
+
 QString webClickScript(int index)
 {
-    return u"(function () { var e = document.getElementsByTagName('*')[%1]; if (e) e.click(); })()"_s.arg(index);
+    // The element of the latest reading, which is the one the index was taken from.
+    return u"(function () { var all = window.__quillhaulElements || document.getElementsByTagName('*');"
+           " var e = all[%1]; if (e) e.click(); })()"_s.arg(index);
 }
 
 } // namespace qh::browser

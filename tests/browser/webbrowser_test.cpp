@@ -4,6 +4,7 @@
 #include "support/testutils.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -229,13 +230,13 @@ TEST_F(WebBrowserTest, AClickedScriptLinkIsFollowedToThePageItLoads)
     // A link whose script does nothing: after the grace time the same page, read again.
     QSignalSpy finished(browser, &WebBrowser::loadFinished);
     first->clickAt(indexOfTag(*first, u"A"_s, indexOfTag(*first, u"A"_s) + 1));
-    browser->awaitScriptNavigation(300ms);
+    browser->awaitScriptNavigation(300ms, 300ms);
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_TRUE(finished.takeFirst().first().toBool());
     EXPECT_EQ(browser->GetHtmlDocument(), first);
 
     first->clickAt(indexOfTag(*first, u"A"_s));
-    browser->awaitScriptNavigation(2s);
+    browser->awaitScriptNavigation(2s, 2s);
     ASSERT_TRUE(finished.wait(10'000));
     EXPECT_TRUE(finished.first().first().toBool());
     const auto second = browser->GetHtmlDocument();
@@ -273,4 +274,70 @@ TEST_F(WebBrowserTest, FollowsPagesThatMoveOnAsTheyLoad)
         ASSERT_GE(p, 0);
         EXPECT_EQ(document->innerTextAt(p), u"到了"_s);
     }
+}
+
+// A document that reads values on demand: the structure comes with each reading, an element's text only once it has
+// been asked for and read, and it stays read until the page changes. A reading of an unchanged page keeps the
+// document's version; a change gives a new one. The page has settled only once it is quiet and its request is back.
+TEST_F(WebBrowserTest, ReadsValuesOnDemandAndTellsWhenThePageHasSettled)
+{
+    server->setPage(u"/ondemand"_s, R"HTML(<html><body><h1>标题</h1><p id="p">正文</p>
+        <a href="javascript:void(0)" onclick="fetch('/ondemand/more').then(function (r) { return r.text(); })
+            .then(function (t) { document.getElementById('p').textContent = t; })">下一页</a></body></html>)HTML");
+    HttpResponse more = HttpResponse::page("新的正文", "text/plain; charset=utf-8");
+    more.delayMs = 1500;
+    server->setResponse(u"/ondemand/more"_s, more);
+    browser->setReadValuesOnDemand(true);
+    browser->setQuietTime(200ms);
+    const auto restore = qScopeGuard([] {
+        browser->setReadValuesOnDemand(false);
+        browser->setQuietTime(500ms);
+    });
+    ASSERT_TRUE(load(u"/ondemand"_s));
+    const auto document = browser->GetHtmlDocument();
+    ASSERT_TRUE(document);
+    const int h1 = indexOfTag(*document, u"H1"_s);
+    const int p = indexOfTag(*document, u"P"_s);
+    ASSERT_GE(p, 0);
+
+    const auto readValues = [&] {
+        bool done = false;
+        document->readValues([&done] { done = true; });
+        EXPECT_TRUE(qh::test::runEventLoopUntil([&done] { return done; }, 10'000));
+    };
+    EXPECT_EQ(document->innerTextAt(h1), QString());
+    EXPECT_TRUE(document->hasUnreadValues());
+    readValues();
+    EXPECT_FALSE(document->hasUnreadValues());
+    EXPECT_EQ(document->innerTextAt(h1), u"标题"_s);
+    EXPECT_FALSE(document->hasUnreadValues());
+
+    const quint64 loaded = document->version();
+    QElapsedTimer waited;
+    waited.start();
+    while (!document->isSettled() && waited.elapsed() < 10'000)
+        refresh(*document);
+    EXPECT_TRUE(document->isSettled());
+    EXPECT_EQ(document->version(), loaded);
+    EXPECT_EQ(document->innerTextAt(h1), u"标题"_s) << "kept while the page is unchanged";
+
+    // The click sends a request; the text it brings comes after the quiet time, and the page has not settled
+    // before it is there.
+    document->clickAt(indexOfTag(*document, u"A"_s));
+    waited.restart();
+    bool settledWhileWaiting = false;
+    do {
+        refresh(*document);
+        // Well past the quiet time, the request is what keeps the page from settling.
+        if (document->version() == loaded && waited.elapsed() > 500)
+            settledWhileWaiting = settledWhileWaiting || document->isSettled();
+    } while (document->version() == loaded && waited.elapsed() < 10'000);
+    EXPECT_FALSE(settledWhileWaiting);
+    while (!document->isSettled() && waited.elapsed() < 10'000)
+        refresh(*document);
+    EXPECT_TRUE(document->isSettled());
+    EXPECT_NE(document->version(), loaded);
+    EXPECT_EQ(document->innerTextAt(p), QString());
+    readValues();
+    EXPECT_EQ(document->innerTextAt(p), u"新的正文"_s);
 }

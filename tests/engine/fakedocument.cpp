@@ -12,12 +12,40 @@ FakeDocument::FakeDocument(std::vector<FakeElement> rows, bool isStatic) : eleme
 void FakeDocument::refresh(std::function<void()> done) const
 {
     ++refreshCount;
+    valuesRead.clear();
+    unread.clear();
     if (onRefresh)
         onRefresh(refreshCount);
     if (holdRefresh)
         heldRefresh = std::move(done);
     else
         done();
+}
+
+void FakeDocument::readValues(std::function<void()> done) const
+{
+    ++valueReads;
+    valuesRead.unite(unread);
+    unread.clear();
+    done();
+}
+
+QString FakeDocument::innerTextAt(int index) const
+{
+    if (valuesOnDemand && !valuesRead.contains(index)) {
+        unread.insert(index);
+        return {};
+    }
+    return elements.at(index).innerText;
+}
+
+QString FakeDocument::innerHtmlAt(int index) const
+{
+    if (valuesOnDemand && !valuesRead.contains(index)) {
+        unread.insert(index);
+        return {};
+    }
+    return elements.at(index).innerHtml;
 }
 
 QString FakeDocument::tagNameAt(int index) const

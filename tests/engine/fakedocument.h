@@ -3,6 +3,7 @@
 #include "browser/document.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -31,14 +32,18 @@ public:
     bool isStatic() const override { return m_static; }
     // Calls onRefresh, then done at once; with holdRefresh set, keeps done in heldRefresh instead.
     void refresh(std::function<void()> done) const override;
+    bool isSettled() const override { return m_static || settled; }
+    bool hasUnreadValues() const override { return !unread.isEmpty(); }
+    // Marks the values asked for as read, then calls done at once.
+    void readValues(std::function<void()> done) const override;
 
     QUrl url() const override { return QUrl(QStringLiteral("http://fake.test/1.html")); }
     QString title() const override { return {}; }
     int elementCount() const override { return int(elements.size()); }
     QString tagNameAt(int index) const override;
     int parentIndexAt(int index) const override { return elements.at(index).parentIndex; }
-    QString innerTextAt(int index) const override { return elements.at(index).innerText; }
-    QString innerHtmlAt(int index) const override { return elements.at(index).innerHtml; }
+    QString innerTextAt(int index) const override;
+    QString innerHtmlAt(int index) const override;
     QString outerHtmlAt(int index) const override;
     std::optional<QString> attributeAt(int index, const QString &name) const override;
     void clickAt(int index) const override;
@@ -47,7 +52,14 @@ public:
     std::function<void(int refreshCount)> onRefresh;
     std::function<void(int index)> onClick;
     bool holdRefresh = false;
-    int failAt = -1; // reading this element's tag name raises qh::Error
+    bool settled = false; // a live document that has stopped changing
+    // A live document that answers innerText and innerHTML only once they have been read (by readValues); a
+    // refresh forgets them, as a change of the page does.
+    bool valuesOnDemand = false;
+    mutable QSet<int> valuesRead;
+    mutable QSet<int> unread;
+    mutable int valueReads = 0; // calls of readValues
+    int failAt = -1;            // reading this element's tag name raises qh::Error
     mutable std::function<void()> heldRefresh;
 
     mutable int refreshCount = 0;

@@ -485,6 +485,95 @@ TEST_F(LocatorsTest, LiveDocumentPassesStartAgainAtTheRecordedPosition)
     EXPECT_EQ(document->refreshCount, 3);
 }
 
+// On a live document a title or text element found with no text (or only white space) is waited on until a script
+// fills it; one that stays empty is taken, empty, only at the time limit, and even a settled page does not end the
+// wait. A static document takes such an element at once.
+TEST_F(LocatorsTest, LiveDocumentWaitsForTheTextOfAnEmptyElement)
+{
+    const struct
+    {
+        const char *what;
+        bool isStatic;
+        QString before;   // the element's text until the fourth refresh
+        QString after;    // from then on
+        QString expected; // the result
+        int refreshes;    // the search's refreshes
+    } cases[] = {
+        {"filled later", false, QString(), u"第一章 开端"_s, u"第一章 开端"_s, 4},
+        {"white space, filled later", false, u" \n "_s, u"第一章 开端"_s, u"第一章 开端"_s, 4},
+        {"never filled: empty at the limit", false, QString(), QString(), QString(), 11},
+        {"static: empty at once", true, QString(), u"第一章 开端"_s, QString(), 0},
+    };
+    for (const auto &c : cases) {
+        std::vector<FakeElement> page = chapterPage();
+        page[4].innerText = c.before;
+        auto document = std::make_shared<FakeDocument>(page, c.isStatic);
+        document->settled = true; // nothing else on the page is changing
+        FakeDocument *live = document.get();
+        document->onRefresh = [this, live, &c](int refreshes) {
+            m_clock.advance(1000);
+            if (refreshes == 4)
+                live->elements[4].innerText = c.after;
+        };
+        std::unique_ptr<LocatorSearch> searches[] = {
+            qh::engine::FindTitle(document, 4, u"H1"_s, m_stop, config()),
+            qh::engine::FindContent(document, 4, 3, u"H1"_s, m_stop, config()),
+        };
+        for (auto &search : searches) {
+            document->refreshCount = 0;
+            live->elements[4].innerText = c.before;
+            EXPECT_EQ(run(*search), c.expected) << c.what;
+            EXPECT_TRUE(search->found()) << c.what;
+            EXPECT_EQ(document->refreshCount, c.refreshes) << c.what;
+        }
+    }
+}
+
+// A live document that has settled ends a fruitless search after the pass over it, as a static one does, instead of
+// at the time limit; one still changing is searched again.
+TEST_F(LocatorsTest, SettledLiveDocumentEndsAFruitlessSearch)
+{
+    auto document = std::make_shared<FakeDocument>(chapterPage(), false);
+    FakeDocument *live = document.get();
+    // Settles at the third reading.
+    document->onRefresh = [live](int refreshes) { live->settled = refreshes >= 3; };
+    std::unique_ptr<LocatorSearch> searches[] = {
+        qh::engine::FindTitle(document, 0, u"TITLE"_s, m_stop, config()),
+        qh::engine::FindContent(document, 5, 0, u"DIV"_s, m_stop, config()),
+        qh::engine::FindNextLink(document, u"下一页"_s, m_stop, config()),
+    };
+    for (auto &search : searches) {
+        document->refreshCount = 0;
+        live->settled = false;
+        EXPECT_EQ(run(*search), QString());
+        EXPECT_FALSE(search->found());
+        EXPECT_EQ(document->refreshCount, 3); // the clock never moved: the limit played no part
+    }
+}
+
+// A live document that reads values only when asked: a pass that asked for values it had not read is made again once
+// they are read, all of them in one go; a script link is clicked once, and only on values read.
+TEST_F(LocatorsTest, LiveDocumentReadsTheValuesAPassAsksFor)
+{
+    std::vector<FakeElement> page = linkPage();
+    page[4].href = u"javascript:next()"_s;
+    auto document = std::make_shared<FakeDocument>(page, false);
+    document->valuesOnDemand = true;
+    auto link = qh::engine::FindNextLink(document, u"下一页"_s, m_stop, config());
+    EXPECT_EQ(run(*link), u"javascript:next()"_s);
+    EXPECT_EQ(document->clicks, QList<int>{4});
+    EXPECT_EQ(document->valueReads, 1);
+    // The links' inner markup, not every element's.
+    EXPECT_EQ(document->valuesRead, (QSet<int>{2, 3, 4, 5, 6, 7, 9}));
+
+    auto chapter = std::make_shared<FakeDocument>(chapterPage(), false);
+    chapter->valuesOnDemand = true;
+    auto content = qh::engine::FindContent(chapter, 5, 3, u"DIV"_s, m_stop, config());
+    EXPECT_EQ(run(*content), u"正文第一段"_s);
+    EXPECT_EQ(chapter->valuesRead, QSet<int>{5});
+    EXPECT_EQ(chapter->refreshCount, 1);
+}
+
 // A scan is cut into slices that return to the event loop, so a large page never holds up the window in one go.
 TEST_F(LocatorsTest, StaticScanRunsInSlices)
 {
@@ -560,7 +649,8 @@ TEST_F(LocatorsTest, UnansweredRefreshEndsAtTheTimeLimit)
 }
 
 // A search started after another in the turn the earlier one finished goes on at once while their shared slice of a
-// static page lasts; a spent slice or a live page waits for a later turn, and a stop seen then ends it unprobed.
+// static page lasts, or over the reading of a live page the earlier one found its element on; a spent slice waits for
+// a later turn, and a stop seen then ends it unprobed.
 TEST_F(LocatorsTest, StartAfterGoesOnWithTheSlice)
 {
     struct Case
@@ -577,7 +667,7 @@ TEST_F(LocatorsTest, StartAfterGoesOnWithTheSlice)
         {"slice left", true, 4096, false, true, u"正文第一段"_s, 1},
         {"slice spent", true, 1, false, false, u"正文第一段"_s, 1},
         {"stop set", true, 4096, true, true, QString(), 0},
-        {"live page", false, 4096, false, false, u"正文第一段"_s, 1},
+        {"live page: the same reading", false, 4096, false, true, u"正文第一段"_s, 1},
     };
     for (const Case &c : cases) {
         m_stop.clear();
@@ -602,5 +692,6 @@ TEST_F(LocatorsTest, StartAfterGoesOnWithTheSlice)
         EXPECT_EQ(finishedInTurn, c.finishesInTurn ? 1 : 0) << c.name;
         EXPECT_EQ(contentSpy.at(0).at(0).toString(), c.result) << c.name;
         EXPECT_EQ(content->probeCount(), c.probes) << c.name;
+        EXPECT_EQ(document->refreshCount, c.staticPage ? 0 : 1) << c.name;
     }
 }

@@ -16,11 +16,14 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
 using namespace qh;
+using demo::HttpResponse;
 using engine::GrabEnd;
 
 namespace {
@@ -56,6 +59,58 @@ QByteArray lateTextPage(int chapter, int last)
            " document.querySelector('div').innerHTML = '<p>%3</p>'; }, 50);</script></body></html>"_s
                .arg(chapterTitle(chapter), next, QString(chapterText(chapter)).replace(u'\n', u"<br>"_s))
                .toUtf8();
+}
+
+// A chapter whose title and text are in the markup as empty elements, filled by a timer: the text textDelayMs, the
+// title titleDelayMs after the page has loaded (0: the title is in the markup). Same element order as above.
+QByteArray filledLaterPage(int chapter, int last, int textDelayMs, int titleDelayMs)
+{
+    const QString next = chapter < last ? u"<a href=\"%1\">下一页</a>"_s.arg(chapter + 1) : u"<a>目录</a>"_s;
+    const QString title = titleDelayMs > 0 ? QString() : chapterTitle(chapter);
+    return u"<html><head><title>t</title></head><body><h1>%1</h1><div><p></p></div>%2<script>"
+           "setTimeout(function () { document.querySelector('p').innerHTML = '%3'; }, %4);"
+           "setTimeout(function () { document.querySelector('h1').textContent = '%5'; }, %6);"
+           "</script></body></html>"_s.arg(title, next, QString(chapterText(chapter)).replace(u'\n', u"<br>"_s))
+               .arg(textDelayMs)
+               .arg(chapterTitle(chapter))
+               .arg(qMax(titleDelayMs, 0))
+               .toUtf8();
+}
+
+// A chapter whose text a script fetches: its paragraph is made only when the request, which the server answers
+// late, has come back.
+QByteArray fetchedTextPage(int chapter, int last)
+{
+    const QString next = chapter < last ? u"<a href=\"%1\">下一页</a>"_s.arg(chapter + 1) : u"<a>目录</a>"_s;
+    return u"<html><head><title>t</title></head><body><h1>%1</h1><div></div>%2<script>"
+           "fetch('/fetched/text/%3').then(function (r) { return r.text(); }).then(function (text) {"
+           " document.querySelector('div').innerHTML = '<p>' + text + '</p>'; });</script></body></html>"_s
+               .arg(chapterTitle(chapter), next)
+               .arg(chapter)
+               .toUtf8();
+}
+
+// A book shown at one address: its next link fetches the next chapter and puts it in place of the one shown, without
+// a load and without changing the address; the last chapter's link does nothing.
+QByteArray inPlacePage(int last)
+{
+    return u"<html><head><title>t</title></head><body><h1>%1</h1><div><p>%2</p></div>"
+           "<a href=\"javascript:next()\">下一页</a><script>var chapter = 1;"
+           "function next() { if (chapter >= %3) return;"
+           " fetch('/inplace/chapter/' + (chapter + 1)).then(function (r) { return r.json(); }).then(function (c) {"
+           " chapter++; document.querySelector('h1').textContent = c.title;"
+           " document.querySelector('p').innerHTML = c.text; }); }</script></body></html>"_s
+               .arg(chapterTitle(1), QString(chapterText(1)).replace(u'\n', u"<br>"_s))
+               .arg(last)
+               .toUtf8();
+}
+
+QByteArray inPlaceChapter(int chapter)
+{
+    QJsonObject object;
+    object.insert(u"title"_s, chapterTitle(chapter));
+    object.insert(u"text"_s, QString(chapterText(chapter)).replace(u'\n', u"<br>"_s));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 QByteArray expectedBook(int chapters)
@@ -247,4 +302,113 @@ TEST_F(WebGrabTest, AnUpdateFollowsTheLastPagesScriptLink)
     for (int chapter = 4; chapter <= 5; ++chapter)
         EXPECT_EQ(server.requestCount(u"/jslink/%1"_s.arg(chapter)), 1) << chapter;
     EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(u'|').toStdString();
+}
+
+// Title and text that a timer writes into their empty elements, soon or well after the load, are waited for; an
+// empty element is no text yet.
+TEST_F(WebGrabTest, TextAndTitleWrittenLateAreWaitedFor)
+{
+    const struct
+    {
+        const char *what;
+        int textDelayMs;
+        int titleDelayMs;
+    } cases[] = {
+        {"text after 200 ms", 200, 0},
+        {"text after 1.5 s", 1500, 0},
+        {"title after the text", 100, 600},
+    };
+    useTemplate(templates::GrabEngine::Web);
+    config.grab.locators.timeLimitMs = 5000;
+    for (const auto &c : cases) {
+        const QString path = u"/filled-%1-%2/"_s.arg(c.textDelayMs).arg(c.titleDelayMs);
+        for (int chapter = 1; chapter <= Chapters; ++chapter)
+            server.setPage(path + QString::number(chapter),
+                           filledLaterPage(chapter, Chapters, c.textDelayMs, c.titleDelayMs));
+        QFile::remove(folder.filePath(u"书.txt"_s));
+        EXPECT_EQ(grab(path + u"1"_s), GrabEnd::Complete) << c.what;
+        EXPECT_EQ(bookFile(), expectedBook(Chapters)) << c.what;
+        EXPECT_TRUE(ui.messages.isEmpty()) << c.what << ui.messages.join(u'|').toStdString();
+    }
+}
+
+// A page whose text element stays empty gives the empty text at the time limit: the template no longer fits.
+TEST_F(WebGrabTest, TextThatNeverComesIsEmptyAtTheLimit)
+{
+    useTemplate(templates::GrabEngine::Web);
+    server.setPage(u"/never/1"_s, filledLaterPage(1, 1, 60'000, 0));
+    EXPECT_EQ(grab(u"/never/1"_s), GrabEnd::EmptyText);
+    ASSERT_EQ(books.size(), 1);
+    EXPECT_EQ(books.head().PagesDone, 0);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/never/1"_s));
+}
+
+// The paragraph is made only once a request the server answers after a second has come back: the page is quiet
+// meanwhile, but it still waits for its request, so it has not settled and the text is read whole.
+TEST_F(WebGrabTest, TextFromASlowRequestIsRead)
+{
+    useTemplate(templates::GrabEngine::Web);
+    config.grab.locators.timeLimitMs = 5000;
+    for (int chapter = 1; chapter <= Chapters; ++chapter) {
+        server.setPage(u"/fetched/%1"_s.arg(chapter), fetchedTextPage(chapter, Chapters));
+        HttpResponse text =
+            HttpResponse::page(QString(chapterText(chapter)).replace(u'\n', u"<br>"_s).toUtf8(), "text/plain");
+        text.delayMs = 1000;
+        server.setResponse(u"/fetched/text/%1"_s.arg(chapter), text);
+    }
+    EXPECT_EQ(grab(u"/fetched/1"_s), GrabEnd::Complete);
+    EXPECT_EQ(bookFile(), expectedBook(Chapters));
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(u'|').toStdString();
+}
+
+// Chapters a script puts in place of the one shown, 3 seconds after the click (longer than the grace for a load to
+// start): each is waited for and taken, and the last chapter's link, which changes nothing, ends the book.
+TEST_F(WebGrabTest, ChaptersReplacedInPlaceAfterThreeSeconds)
+{
+    useTemplate(templates::GrabEngine::Web);
+    config.grab.scriptLinkGraceMs = 2000;
+    config.grab.locators.timeLimitMs = 6000;
+    server.setPage(u"/inplace/book"_s, inPlacePage(Chapters));
+    for (int chapter = 2; chapter <= Chapters; ++chapter) {
+        HttpResponse next = HttpResponse::page(inPlaceChapter(chapter), "application/json");
+        next.delayMs = 3000;
+        server.setResponse(u"/inplace/chapter/%1"_s.arg(chapter), next);
+    }
+    EXPECT_EQ(grab(u"/inplace/book"_s), GrabEnd::Complete);
+    EXPECT_EQ(bookFile(), expectedBook(Chapters));
+    EXPECT_TRUE(books.isEmpty());
+    EXPECT_EQ(server.requestCount(u"/inplace/book"_s), 1);
+}
+
+// A stop inside a chain of chapters shown in place at one address: the resume loads that address and passes over
+// the chapters the book holds by following the link, so no chapter is taken twice and none is left out.
+TEST_F(WebGrabTest, StopAndResumeInsideAChainShownInPlace)
+{
+    constexpr int Long = 5;
+    useTemplate(templates::GrabEngine::Web);
+    config.grab.locators.timeLimitMs = 5000;
+    config.checkpointMs = 0;
+    server.setPage(u"/inplace/book"_s, inPlacePage(Long));
+    for (int chapter = 2; chapter <= Long; ++chapter) {
+        HttpResponse next = HttpResponse::page(inPlaceChapter(chapter), "application/json");
+        next.delayMs = 200;
+        server.setResponse(u"/inplace/chapter/%1"_s.arg(chapter), next);
+    }
+    books.append({u"书"_s, 0, core::BookStatus::Queued, server.url(u"/inplace/book"_s).toString()});
+    const GrabEnd stopped = runHeadBook([this](engine::DownloadScheduler &scheduler) {
+        ASSERT_TRUE(
+            qh::test::runEventLoopUntil([&] { return !books.isEmpty() && books.head().PagesDone >= 2; }, 30'000));
+        scheduler.requestStop();
+    });
+    EXPECT_EQ(stopped, GrabEnd::Stopped);
+    ASSERT_EQ(books.size(), 1);
+    const int taken = books.head().PagesDone;
+    EXPECT_GE(taken, 2);
+    EXPECT_LT(taken, Long);
+    EXPECT_EQ(books.head().CurrentUrl, server.url(u"/inplace/book"_s));
+    EXPECT_EQ(bookFile(), expectedBook(taken));
+
+    EXPECT_EQ(runHeadBook(), GrabEnd::Complete);
+    EXPECT_EQ(bookFile(), expectedBook(Long));
+    EXPECT_TRUE(books.isEmpty());
 }
