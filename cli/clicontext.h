@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/error.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -29,5 +31,16 @@ struct CliContext
 };
 
 using CommandFunction = int (*)(CliContext &context);
+
+// Runs command; an error it throws is printed on stderr and gives ExitError.
+inline int runGuarded(CliContext &context, CommandFunction command)
+{
+    try {
+        return command(context);
+    } catch (const Error &error) {
+        context.err << "quillhaul-cli: " << error.message() << Qt::endl;
+        return ExitError;
+    }
+}
 
 } // namespace qh::cli

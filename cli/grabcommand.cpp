@@ -260,26 +260,16 @@ int runQueue(CliContext &context)
     return ExitUsage;
 }
 
-int guarded(CliContext &context, int (*command)(CliContext &))
-{
-    try {
-        return command(context);
-    } catch (const Error &error) {
-        context.err << "quillhaul-cli: " << error.message() << Qt::endl;
-        return ExitError;
-    }
-}
-
 } // namespace
 
 int grabCommand(CliContext &context)
 {
-    return guarded(context, runGrab);
+    return runGuarded(context, runGrab);
 }
 
 int queueCommand(CliContext &context)
 {
-    return guarded(context, runQueue);
+    return runGuarded(context, runQueue);
 }
 
 } // namespace qh::cli

@@ -110,26 +110,16 @@ int runBooks(CliContext &context)
     return ExitOk;
 }
 
-int guarded(CliContext &context, int (*command)(CliContext &))
-{
-    try {
-        return command(context);
-    } catch (const Error &error) {
-        context.err << "quillhaul-cli: " << error.message() << Qt::endl;
-        return ExitError;
-    }
-}
-
 } // namespace
 
 int updateCommand(CliContext &context)
 {
-    return guarded(context, runUpdate);
+    return runGuarded(context, runUpdate);
 }
 
 int booksCommand(CliContext &context)
 {
-    return guarded(context, runBooks);
+    return runGuarded(context, runBooks);
 }
 
 } // namespace qh::cli

@@ -4,6 +4,7 @@
 #include "demo/samplebook.h"
 #include "engine/bookfile.h"
 #include "output/epubreader.h"
+#include "support/clirun.h"
 #include "support/epubcheck.h"
 #include "support/testutils.h"
 
@@ -26,12 +27,7 @@ using qh::demo::SampleBook;
 
 namespace {
 
-struct CliResult
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using qh::test::CliResult;
 
 // quillhaul-cli against a loopback reading site, with a data folder and a save folder of its own.
 class CliGrabTest : public ::testing::Test
@@ -54,10 +50,7 @@ protected:
     QString saveDir() const { return folder.filePath(u"books"_s); }
     QString firstChapter() const { return server.url(book.chapterPath(1)).toString(); }
 
-    void start(QProcess &process, const QStringList &args) const
-    {
-        process.start(QStringLiteral(QH_BIN_DIR "/quillhaul-cli"), QStringList{u"--data-dir"_s, dataDir()} + args);
-    }
+    void start(QProcess &process, const QStringList &args) const { qh::test::startCli(process, dataDir(), args); }
 
     CliResult run(const QStringList &args) const
     {
@@ -66,16 +59,7 @@ protected:
         return finish(process);
     }
 
-    static CliResult finish(QProcess &process)
-    {
-        CliResult result;
-        if (!process.waitForFinished(60'000))
-            return result;
-        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
-    }
+    static CliResult finish(QProcess &process) { return qh::test::finishCli(process); }
 
     void defineTemplate() const
     {
@@ -88,11 +72,7 @@ protected:
         ASSERT_EQ(result.status, 0) << result.err.toStdString();
     }
 
-    static QByteArray bytes(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    }
+    static QByteArray bytes(const QString &path) { return qh::test::fileBytesOr(path); }
 
     QTemporaryDir folder;
     SampleBook book;

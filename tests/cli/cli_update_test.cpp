@@ -2,6 +2,7 @@
 #include "demo/samplebook.h"
 #include "engine/bookfile.h"
 #include "output/epubreader.h"
+#include "support/clirun.h"
 #include "support/epubcheck.h"
 #include "support/testutils.h"
 
@@ -20,12 +21,7 @@ using qh::demo::SampleBook;
 
 namespace {
 
-struct CliResult
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using qh::test::CliResult;
 
 // quillhaul-cli against a loopback serial that has published nine chapters and may publish three more, with a data
 // folder and a save folder of its own. Each command is a new process, so every record is read back from disk.
@@ -62,10 +58,7 @@ protected:
     QString saveDir() const { return folder.filePath(u"books"_s); }
     QString chapter(int n) const { return server.url(twelve.chapterPath(n)).toString(); }
 
-    void start(QProcess &process, const QStringList &args) const
-    {
-        process.start(QStringLiteral(QH_BIN_DIR "/quillhaul-cli"), QStringList{u"--data-dir"_s, dataDir()} + args);
-    }
+    void start(QProcess &process, const QStringList &args) const { qh::test::startCli(process, dataDir(), args); }
 
     CliResult run(const QStringList &args) const
     {
@@ -74,22 +67,9 @@ protected:
         return finish(process);
     }
 
-    static CliResult finish(QProcess &process)
-    {
-        CliResult result;
-        if (!process.waitForFinished(60'000))
-            return result;
-        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
-    }
+    static CliResult finish(QProcess &process) { return qh::test::finishCli(process); }
 
-    static QByteArray bytes(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    }
+    static QByteArray bytes(const QString &path) { return qh::test::fileBytesOr(path); }
 
     // An EPUB book's pages as the text book writes pages.
     static QByteArray epubAsText(const QString &path)
