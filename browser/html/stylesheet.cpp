@@ -347,8 +347,8 @@ std::optional<quint8> keywordValue(Property property, QStringView value)
 
 // ---- media queries ----
 
-constexpr double kViewportWidth = 1600;
-constexpr double kViewportHeight = 900;
+constexpr double kViewportWidth = ReadingViewportWidth;
+constexpr double kViewportHeight = ReadingViewportHeight;
 constexpr double kScreenWidth = 1920;
 constexpr double kScreenHeight = 1080;
 

@@ -72,6 +72,10 @@ std::optional<Declaration> parseDeclaration(QStringView property, QStringView va
 // Every such declaration of a declaration block (a rule's body or a style attribute), in order.
 std::vector<Declaration> parseDeclarations(QStringView block);
 
+// The viewport of the desktop screen that pages are read for, in CSS pixels.
+inline constexpr int ReadingViewportWidth = 1600;
+inline constexpr int ReadingViewportHeight = 900;
+
 // Whether a media query list (as in @media, a media attribute or an @import) holds for the desktop screen the
 // static engine stands for: screen, a 1600 by 900 pixel viewport, light colours, a fine pointer. An empty list
 // holds; print does not; what is not understood does not.

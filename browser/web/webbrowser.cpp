@@ -1,5 +1,6 @@
 #include "browser/web/webbrowser.h"
 
+#include "browser/html/stylesheet.h"
 #include "browser/net/pagefetcher.h"
 #include "browser/web/webdocument.h"
 #include "browser/web/webpage.h"
@@ -350,6 +351,11 @@ void WebBrowser::setQuietTime(std::chrono::milliseconds quietTime)
     d->reading.quietTime = quietTime;
 }
 
+void WebBrowser::setLayoutWidth(int widthPx)
+{
+    d->page->setLayoutWidth(widthPx);
+}
+
 void WebBrowser::setLoadImages(bool load)
 {
     d->page->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, load);
@@ -363,6 +369,7 @@ QWebEnginePage *WebBrowser::page() const
 WebBrowser *createWebGrabBrowser(QObject *parent)
 {
     auto *browser = new WebBrowser(parent);
+    browser->setLayoutWidth(css::ReadingViewportWidth);
     browser->setLoadImages(false);
     // The locators ask for the few values they compare; reading every element's text at every change costs the
     // page's depth times its size.

@@ -46,6 +46,10 @@ public:
     void setReadValuesOnDemand(bool onDemand);
     // How long a completed page must not have changed before it counts as settled (see WebReading).
     void setQuietTime(std::chrono::milliseconds quietTime);
+    // A page that no view shows has no size: Chromium lays it out zero pixels wide, a character a line, which
+    // makes reading its text costly (and the page tens of thousands of pixels tall). Documents loaded from now on
+    // are laid out this wide instead; 0 (the default) leaves them to the view.
+    void setLayoutWidth(int widthPx);
     // A load that has not completed within this time fails as timed out.
     void setLoadTimeout(std::chrono::milliseconds timeout);
 
@@ -65,7 +69,8 @@ private:
 // Chromium's text.
 QString chromiumErrorText(int netError, const QString &chromiumText);
 
-// A web browser as the grab wants it: no images (it reads text only), values read on demand.
+// A web browser as the grab wants it, with no view: laid out as wide as the static engine's viewport, no images (it
+// reads text only), values read on demand.
 WebBrowser *createWebGrabBrowser(QObject *parent);
 
 } // namespace qh::browser

@@ -58,6 +58,22 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
     });
 }
 
+void WebPage::setLayoutWidth(int widthPx)
+{
+    const QString name = u"quillhaul-layout"_s;
+    for (const QWebEngineScript &old : scripts().find(name))
+        scripts().remove(old);
+    if (widthPx <= 0)
+        return;
+    QWebEngineScript layout;
+    layout.setName(name);
+    layout.setSourceCode(webLayoutScript(widthPx));
+    layout.setWorldId(QWebEngineScript::ApplicationWorld);
+    layout.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    layout.setRunsOnSubFrames(false);
+    scripts().insert(layout);
+}
+
 WebPage::~WebPage()
 {
     setUrlRequestInterceptor(nullptr);

@@ -27,6 +27,8 @@ public:
     int requestsStarted() const;
     // Milliseconds since the latest of them left; -1 when none has.
     qint64 msSinceLastRequest() const;
+    // Documents loaded from now on are laid out this many CSS pixels wide; 0 leaves them to the view's width.
+    void setLayoutWidth(int widthPx);
 
 protected:
     void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override;

@@ -63,6 +63,22 @@ QString webWatchScript()
 })())JS"_s;
 }
 
+QString webLayoutScript(int widthPx)
+{
+    // A sheet of our own world's making, adopted by the document: no element is added, so the page's element list
+    // stays as it is. The root's width is what the text is broken into lines by; media queries still see the
+    // window as it is.
+    return uR"JS((function (width) {
+    'use strict';
+    try {
+        var sheet = new CSSStyleSheet();
+        sheet.replaceSync('html { width: ' + width + 'px !important; }');
+        document.adoptedStyleSheets = document.adoptedStyleSheets.concat([sheet]);
+    } catch (e) {
+    }
+})(%1))JS"_s.arg(widthPx);
+}
+
 QString webSnapshotScript(bool withValues, qint64 knownChanges)
 {
     // getElementsByTagName('*') is document.all's order. innerText needs layout, which the first read does once.

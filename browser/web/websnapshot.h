@@ -43,6 +43,8 @@ struct WebSnapshot
 
 // The watcher: installed in every page of the web engine at document creation, in our own script world.
 QString webWatchScript();
+// Lays the document out as if its window were this many CSS pixels wide (see WebBrowser::setLayoutWidth).
+QString webLayoutScript(int widthPx);
 
 // The script that reads a snapshot; its result is the JSON text parseWebSnapshot reads. withValues: the elements'
 // innerText and innerHTML as well. knownChanges >= 0: when the page has not changed since a reading with that count,

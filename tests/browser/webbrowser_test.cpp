@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
+#include <QWebEnginePage>
 
 #include <gtest/gtest.h>
 
@@ -340,4 +341,53 @@ TEST_F(WebBrowserTest, ReadsValuesOnDemandAndTellsWhenThePageHasSettled)
     EXPECT_EQ(document->innerTextAt(p), QString());
     readValues();
     EXPECT_EQ(document->innerTextAt(p), u"新的正文"_s);
+}
+
+TEST_F(WebBrowserTest, APageWithoutAViewIsLaidOutAsWideAsTheReadingViewport)
+{
+    QString paragraph;
+    while (paragraph.size() < 2000)
+        paragraph += u"正文的一句话，没有可以断行的空格。"_s;
+    server->setPage(u"/wide"_s, u"<html><body><p id=p>%1</p><p>下一段</p></body></html>"_s.arg(paragraph).toUtf8());
+    const auto evaluate = [](const QString &script) {
+        QVariant result;
+        bool done = false;
+        browser->page()->runJavaScript(script, 0, [&](const QVariant &value) {
+            result = value;
+            done = true;
+        });
+        EXPECT_TRUE(qh::test::runEventLoopUntil([&done] { return done; }, 10'000));
+        return result;
+    };
+    const auto read = [&] {
+        const auto document = browser->GetHtmlDocument();
+        EXPECT_TRUE(document);
+        struct Reading
+        {
+            int elements;
+            QString text;
+            double rootWidth;
+            double paragraphHeight;
+        };
+        return Reading{document->elementCount(), document->innerTextAt(indexOfTag(*document, u"BODY"_s)),
+                       evaluate(u"document.documentElement.getBoundingClientRect().width"_s).toDouble(),
+                       evaluate(u"document.getElementById('p').getBoundingClientRect().height"_s).toDouble()};
+    };
+
+    // Without a view the page is zero pixels wide: a character a line.
+    ASSERT_TRUE(load(u"/wide"_s));
+    const auto narrow = read();
+    EXPECT_EQ(narrow.rootWidth, 0);
+    EXPECT_GT(narrow.paragraphHeight, 10'000);
+
+    browser->setLayoutWidth(1600);
+    const auto restore = qScopeGuard([] { browser->setLayoutWidth(0); });
+    ASSERT_TRUE(load(u"/wide"_s));
+    const auto wide = read();
+    EXPECT_EQ(wide.rootWidth, 1600);
+    EXPECT_LT(wide.paragraphHeight, 2'000);
+    // Nothing of the page is changed but its width: the same elements, the same text.
+    EXPECT_EQ(wide.elements, narrow.elements);
+    EXPECT_EQ(wide.text, narrow.text);
+    EXPECT_TRUE(wide.text.startsWith(u"正文的一句话"_s));
 }
