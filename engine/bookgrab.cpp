@@ -168,7 +168,7 @@ void BookGrab::passOverInPlace()
         findTitle();
     });
     m_search = std::move(search);
-    m_search->start();
+    m_search->start(LocatorSearch::FirstPass::OnTheLatestReading);
 }
 
 void BookGrab::retryOrFail(const LoadError &error)
@@ -198,7 +198,8 @@ void BookGrab::findTitle()
         m_title = title;
         findContent();
     });
-    m_search->start();
+    // Every page is searched right after the browser has read it.
+    m_search->start(LocatorSearch::FirstPass::OnTheLatestReading);
 }
 
 void BookGrab::findContent()

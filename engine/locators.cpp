@@ -319,7 +319,7 @@ LocatorSearch::LocatorSearch(std::shared_ptr<const Document> document, const Sto
 
 LocatorSearch::~LocatorSearch() = default;
 
-void LocatorSearch::start()
+void LocatorSearch::start(FirstPass firstPass)
 {
     if (m_state != State::Idle)
         return;
@@ -335,6 +335,18 @@ void LocatorSearch::start()
                     finish({});
             },
             Qt::QueuedConnection);
+        return;
+    }
+    if (!m_static && firstPass == FirstPass::OnTheLatestReading) {
+        // A pass asks for the values it compares, which are read only if the page has not changed since this
+        // reading: an older one is never taken for the page as it is.
+        m_schedule(this, [this] {
+            if (m_state != State::Running)
+                return;
+            if (m_stopFlag.isSet())
+                return finish({});
+            livePass();
+        });
         return;
     }
     scheduleStep();

@@ -75,7 +75,13 @@ class LocatorSearch : public QObject
 public:
     ~LocatorSearch() override;
 
-    void start();
+    // Where a search on a live document begins.
+    enum class FirstPass
+    {
+        OnANewReading,     // reads the page again first
+        OnTheLatestReading // the document has just been read (its load has just finished): no reading again first
+    };
+    void start(FirstPass firstPass = FirstPass::OnANewReading);
     // Starts the search in the event-loop turn in which previous has just finished (from a slot connected to
     // previous's finished), going on with previous's slice: on a document that cannot change, probing begins at once
     // while that slice lasts, and on a live one that previous found its element on, the first pass goes over the

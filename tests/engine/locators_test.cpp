@@ -83,10 +83,10 @@ protected:
     }
 
     // Starts the search and waits for its result, checking that exactly one finished arrives, never from start().
-    QString run(LocatorSearch &search)
+    QString run(LocatorSearch &search, LocatorSearch::FirstPass firstPass = LocatorSearch::FirstPass::OnANewReading)
     {
         QSignalSpy spy(&search, &LocatorSearch::finished);
-        search.start();
+        search.start(firstPass);
         EXPECT_EQ(spy.count(), 0) << "finished emitted from within start()";
         if (spy.count() == 0 && !spy.wait(5000)) {
             ADD_FAILURE() << "no finished signal";
@@ -572,6 +572,40 @@ TEST_F(LocatorsTest, LiveDocumentReadsTheValuesAPassAsksFor)
     EXPECT_EQ(run(*content), u"正文第一段"_s);
     EXPECT_EQ(chapter->valuesRead, QSet<int>{5});
     EXPECT_EQ(chapter->refreshCount, 1);
+}
+
+// A search started right after the page was read goes over that reading first, reading only the values it asks
+// for; an element still empty then is waited on by reading the page again, as ever.
+TEST_F(LocatorsTest, LiveDocumentSearchedOnItsLatestReading)
+{
+    using FirstPass = LocatorSearch::FirstPass;
+    const struct
+    {
+        const char *what;
+        FirstPass firstPass;
+        QString before; // the title's text until the second refresh
+        int refreshes;  // the search's refreshes
+    } cases[] = {
+        {"a new reading first", FirstPass::OnANewReading, u"第一章 开端"_s, 1},
+        {"on the latest reading", FirstPass::OnTheLatestReading, u"第一章 开端"_s, 0},
+        {"on the latest reading, filled later", FirstPass::OnTheLatestReading, QString(), 2},
+    };
+    for (const auto &c : cases) {
+        std::vector<FakeElement> page = chapterPage();
+        page[4].innerText = c.before;
+        auto document = std::make_shared<FakeDocument>(page, false);
+        document->valuesOnDemand = true;
+        FakeDocument *live = document.get();
+        document->onRefresh = [this, live](int refreshes) {
+            m_clock.advance(100);
+            if (refreshes == 2)
+                live->elements[4].innerText = u"第一章 开端"_s;
+        };
+        auto title = qh::engine::FindTitle(document, 4, u"H1"_s, m_stop, config());
+        EXPECT_EQ(run(*title, c.firstPass), u"第一章 开端"_s) << c.what;
+        EXPECT_EQ(document->refreshCount, c.refreshes) << c.what;
+        EXPECT_TRUE(document->valuesRead.contains(4)) << c.what;
+    }
 }
 
 // A scan is cut into slices that return to the event loop, so a large page never holds up the window in one go.
