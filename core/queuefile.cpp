@@ -56,7 +56,10 @@ BookEntry parseQueueLine(const QString &line)
     entry.Status = statusOfWord(NthField(line, 2));
     if (entry.Status == BookStatus::Downloading)
         entry.Status = BookStatus::Queued;
-    entry.CurrentUrl = addressFromText(NthField(line, 3));
+    // An address that is no address (a host of "www&example.com", say) is none: an invalid QUrl would be saved as an
+    // empty field and read back as another row than the one loaded.
+    if (const QUrl address = addressFromText(NthField(line, 3)); address.isValid())
+        entry.CurrentUrl = address;
     // Past the last field NthField repeats an earlier one: only a line of five fields or more names a format.
     if (const QStringList fields = line.split(u'|'); fields.size() >= 5)
         entry.Format = formatFromKey(fields.at(4)).value_or(BookFormat::Text);

@@ -141,6 +141,21 @@ TEST_F(BookListFile, SavedRowsReadBackIdentically)
     EXPECT_EQ(QFileInfo(m_path).size(), 0);
 }
 
+// A row read back as queued again is written anew; with an address that does not parse, it reads back as it was
+// loaded, without one (found by the list file's fuzz target; its input is fuzz/corpus/booklist/invalid-address.dat).
+TEST_F(BookListFile, ARowWithAnInvalidAddressReadsBackAsLoaded)
+{
+    writeRaw(qh::text::joinLines({u"书|0|下载中|http://www&example.com/read.php?id=7"_s}));
+    BookQueue loaded;
+    LoadBookList(loaded, m_path);
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_TRUE(loaded.entry(0).CurrentUrl.isEmpty());
+    writeBookList(loaded, m_path);
+    BookQueue reloaded;
+    LoadBookList(reloaded, m_path);
+    EXPECT_EQ(reloaded.entries(), loaded.entries());
+}
+
 // Blank lines hold no book: one at the top no longer hides the books below it (which the next add then overwrote),
 // and one at the end adds no empty row that would block the queue.
 TEST_F(BookListFile, BlankLinesAreSkipped)
