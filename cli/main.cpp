@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -90,7 +91,8 @@ int dispatch(QStringList args, QTextStream &out, QTextStream &err)
 } // namespace
 
 // Whether the command may load a page in the web engine: a grab, an update or a queue run (a book's template may
-// need scripts) and dom --web. The others never start Chromium.
+// need scripts), dom --web and a template defined from a sample page (a web template reads it with scripts). The
+// others never start Chromium.
 bool mayLoadPagesWithScripts(QStringList args)
 {
     while (!args.isEmpty() && args.first().startsWith(u"--")) {
@@ -101,7 +103,9 @@ bool mayLoadPagesWithScripts(QStringList args)
     if (args.contains(u"--help"))
         return false; // only the usage is printed
     return command == u"grab" || command == u"update" || (command == u"queue" && args.value(1) == u"run") ||
-           (command == u"dom" && args.contains(u"--web"));
+           (command == u"dom" && args.contains(u"--web")) ||
+           (command == u"templates" && args.value(1) == u"define" &&
+            std::any_of(args.cbegin(), args.cend(), [](const QString &arg) { return arg.startsWith(u"--url"); }));
 }
 
 } // namespace qh::cli

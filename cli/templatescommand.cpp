@@ -188,11 +188,16 @@ std::shared_ptr<const browser::Document> loadSample(const QUrl &url, templates::
     }
     std::shared_ptr<const browser::Document> document;
     QObject::connect(browser, &browser::Browser::loadFinished, browser, [&](bool ok) {
-        if (ok)
-            document = browser->GetHtmlDocument();
-        else
+        if (!ok) {
             context.err << "quillhaul-cli: " << browser->lastError().message << '\n';
-        QCoreApplication::exit(0);
+            QCoreApplication::exit(0);
+            return;
+        }
+        // A live page's texts and markup are read when asked for; the checks below read them synchronously.
+        document = browser->GetHtmlDocument();
+        if (!document)
+            return QCoreApplication::exit(0);
+        document->readAllValues([] { QCoreApplication::exit(0); });
     });
     browser->Navigate(url);
     QCoreApplication::exec();

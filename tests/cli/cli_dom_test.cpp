@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QUrl>
 
 using namespace qh::test;
@@ -171,5 +172,27 @@ TEST(CliDom, WebPrintsTheLivePage)
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(QString::fromUtf8(run.out).contains(u"4\tP\t3\t脚本写的\n"_s)) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("\tHR\t2\t")) << run.out.toStdString();
+}
+
+// A web template defined from a sample page reads that page with its scripts run, as its grabs will.
+TEST(CliDom, AWebTemplateIsDefinedFromTheLivePage)
+{
+    HttpServer server;
+    server.setPage(u"/live"_s,
+                   u"<html><body><h1></h1><div id=c></div><a href=\"/2\">下一页</a><script>"
+                   "document.querySelector('h1').textContent = '脚本写的标题';"
+                   "document.getElementById('c').textContent = '脚本写的正文';</script></body></html>"_s.toUtf8());
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    const CliRun run = runCli({u"--data-dir"_s,    data.path(), u"templates"_s,       u"define"_s,
+                               u"--name"_s,        u"脚本站"_s, u"--url"_s,           server.url(u"/live"_s).toString(),
+                               u"--linkname"_s,    u"下一页"_s, u"--title-index"_s,   u"3"_s,
+                               u"--title-tag"_s,   u"H1"_s,     u"--content-index"_s, u"4"_s,
+                               u"--content-tag"_s, u"DIV"_s,    u"--parent-index"_s,  u"2"_s,
+                               u"--engine"_s,      u"web"_s});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains(u"no web engine"_s)) << run.err.toStdString();
+    EXPECT_TRUE(run.lines.contains(u"title: 脚本写的标题"_s)) << run.out.toStdString();
+    EXPECT_TRUE(run.lines.contains(u"text: 脚本写的正文"_s)) << run.out.toStdString();
 }
 #endif
