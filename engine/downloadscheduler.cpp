@@ -299,6 +299,10 @@ void DownloadScheduler::onGrabFinished(GrabEnd end, const QString &message)
             FinishBook(false);
             m_host.ShowMsg(end == GrabEnd::NoLinkName ? NoLinkNameMessage : message);
             break;
+        case GrabEnd::WriteFailed:
+            // The scheduler's own end (handled above), never a grab's; kept as a stop if one ever says it.
+            FinishBook(false);
+            break;
         }
     } catch (const Error &error) {
         m_host.showError(error.message());
