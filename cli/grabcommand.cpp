@@ -160,14 +160,14 @@ int runGrab(CliContext &context)
             const QString out = QFileInfo(options->out).absoluteFilePath();
             const QString saveFolder = config.saveFolder;
             config.bookFilePath = [out, book = *name, saveFolder,
-                                   queue = &session->queue()](const QString &name) -> QString {
-                if (name == book)
+                                   queue = &session->queue()](const QString &bookOfFile) -> QString {
+                if (bookOfFile == book)
                     return out;
                 for (const core::BookEntry &entry : queue->entries()) {
-                    if (entry.BookName == name)
-                        return core::BookFilePath(saveFolder, name, entry.Format);
+                    if (entry.BookName == bookOfFile)
+                        return core::BookFilePath(saveFolder, bookOfFile, entry.Format);
                 }
-                return core::BookFilePath(saveFolder, name);
+                return core::BookFilePath(saveFolder, bookOfFile);
             };
             scheduler.setConfig(config);
         }

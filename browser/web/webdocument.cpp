@@ -97,12 +97,12 @@ void WebDocument::read(const std::shared_ptr<State> &state, bool withValues, std
     const std::weak_ptr<State> weakState = state;
     state->page->runJavaScript(webSnapshotScript(full, known), QWebEngineScript::ApplicationWorld,
                                [weakState, done = std::move(done)](const QVariant &result) {
-                                   const std::shared_ptr<State> state = weakState.lock();
-                                   if (state && state->isCurrent()) {
+                                   const std::shared_ptr<State> alive = weakState.lock();
+                                   if (alive && alive->isCurrent()) {
                                        bool unchanged = false;
                                        if (std::optional<WebSnapshot> snapshot =
                                                parseWebSnapshot(result.toString().toUtf8(), &unchanged))
-                                           state->take(std::move(*snapshot), unchanged);
+                                           alive->take(std::move(*snapshot), unchanged);
                                    }
                                    done();
                                });
@@ -144,23 +144,23 @@ void WebDocument::readValues(std::function<void()> done) const
     state->page->runJavaScript(
         webValuesScript(changes, wanted), QWebEngineScript::ApplicationWorld,
         [weakState, wanted, changes, done = std::move(done)](const QVariant &result) mutable {
-            const std::shared_ptr<State> state = weakState.lock();
-            if (!state || !state->isCurrent() || state->snapshot.changes != changes) {
+            const std::shared_ptr<State> alive = weakState.lock();
+            if (!alive || !alive->isCurrent() || alive->snapshot.changes != changes) {
                 done();
                 return;
             }
             const std::optional<QStringList> values = parseWebValues(result.toString().toUtf8(), wanted.size());
             if (!values) {
                 // The page has changed since its reading: read it again; its values are asked for anew.
-                read(state, false, std::move(done));
+                read(alive, false, std::move(done));
                 return;
             }
             for (qsizetype i = 0; i < wanted.size(); ++i) {
                 const auto &[index, which] = wanted.at(i);
-                (which == WebValue::InnerText ? state->texts : state->innerHtmls).insert(index, values->at(i));
+                (which == WebValue::InnerText ? alive->texts : alive->innerHtmls).insert(index, values->at(i));
             }
-            state->unread.clear();
-            state->unreadKeys.clear();
+            alive->unread.clear();
+            alive->unreadKeys.clear();
             done();
         });
 }
