@@ -205,7 +205,12 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
         return m_committed;
     }
 
-    m_committed = BookCheckpoint{pagesDone, url, 0, encoding, templateName, m_format};
+    m_committed = BookCheckpoint();
+    m_committed.pages = pagesDone;
+    m_committed.nextUrl = url;
+    m_committed.encoding = encoding;
+    m_committed.templateName = templateName;
+    m_committed.format = m_format;
     QFile::remove(m_pagesFile);
     if (m_epub) {
         if (pagesDone > 0) {

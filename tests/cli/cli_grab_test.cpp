@@ -449,4 +449,4 @@ TEST_P(CliGrabKillTest, KilledAtRandomMomentsLosesNoCheckpointedPage)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliGrabKillTest, ::testing::Values(qh::BookFormat::Text, qh::BookFormat::Epub),
-                         [](const auto &info) { return qh::formatKey(info.param).toStdString(); });
+                         [](const auto &test) { return qh::formatKey(test.param).toStdString(); });
