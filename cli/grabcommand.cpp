@@ -206,9 +206,14 @@ int runQueue(CliContext &context)
     const auto session = openSession(context.dataDirOverride, host, context.err);
 
     if (sub == u"list" && options->positional.isEmpty()) {
-        for (const core::BookEntry &entry : session->queue().entries())
+        // A fifth column names the format of a book that is not plain text, as the list file does.
+        for (const core::BookEntry &entry : session->queue().entries()) {
             context.out << entry.BookName << '\t' << entry.PagesDone << '\t' << core::statusWord(entry.Status) << '\t'
-                        << entry.CurrentUrl.toString() << '\n';
+                        << entry.CurrentUrl.toString();
+            if (entry.Format != BookFormat::Text)
+                context.out << '\t' << formatKey(entry.Format);
+            context.out << '\n';
+        }
         return ExitOk;
     }
     if (sub == u"add" && options->positional.size() == 1) {

@@ -266,7 +266,8 @@ TEST_F(CliGrabTest, EpubInterruptThenResume)
     const CliResult stopped = finish(process);
     EXPECT_EQ(stopped.status, 3) << stopped.err.toStdString();
     const QStringList row = run({u"queue"_s, u"list"_s}).out.trimmed().split(u'\t');
-    ASSERT_EQ(row.size(), 4);
+    ASSERT_EQ(row.size(), 5);
+    EXPECT_EQ(row.at(4), u"epub"_s);
     const int done = row.at(1).toInt();
     EXPECT_TRUE(done == 2 || done == 3) << done;
     const QString path = saveDir() + u"/中断.epub"_s;
