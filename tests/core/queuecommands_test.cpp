@@ -1,6 +1,7 @@
 #include "core/queuecommands.h"
 
 #include "common/textfile.h"
+#include "core/bookcheckpoint.h"
 #include "core/bookqueue.h"
 #include "core/finishedbooks.h"
 #include "core/queuefile.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -291,4 +293,92 @@ TEST_F(QueueCommandsTest, DeletingAnUpdateKeepsTheBook)
     EXPECT_FALSE(QFileInfo::exists(BookWorkFilePath(m_paths.tempFolder, u"一"_s)));
     EXPECT_FALSE(hasFiles(u"二"_s));
     EXPECT_TRUE(QFileInfo::exists(elsewhere.file));
+}
+
+// An update called off after it had appended pages: the book's record is brought up to the book as the update's
+// checkpoint has it (pages, last page, length, end), so the next update goes on from there. Where the file is not
+// as that checkpoint left it, or the checkpoint says nothing new, the record stays as it was.
+TEST_F(QueueCommandsTest, DeletingAnUpdateWithNewPagesBringsItsRecordUpToTheBook)
+{
+    m_paths.finishedFile = m_dir.filePath(u"finished.dat"_s);
+    const QString file = BookFilePath(m_paths.saveFolder, u"一"_s);
+    const QByteArray before = "第一章\r\n正文\r\n";
+    const QByteArray after = before + "第二章\r\n正文\r\n第三章\r\n正文\r\n";
+    FinishedBook recorded;
+    recorded.name = u"一"_s;
+    recorded.file = QFileInfo(file).absoluteFilePath();
+    recorded.pages = 1;
+    recorded.lastPage = QUrl(u"http://h/1"_s);
+    recorded.bytes = before.size();
+    recorded.updated = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
+
+    BookCheckpoint update;
+    update.pages = 3;
+    update.bytes = after.size();
+    update.nextUrl = QUrl(u"http://h/4"_s);
+    update.lastPageUrl = QUrl(u"http://h/3"_s);
+    update.bookFile = recorded.file;
+    const struct
+    {
+        const char *what;
+        std::function<void(BookCheckpoint &, QByteArray &)> change;
+        bool followsTheBook;
+    } cases[] = {
+        {"pages added", [](BookCheckpoint &, QByteArray &) {}, true},
+        {"an EPUB book: its file's length",
+         [](BookCheckpoint &held, QByteArray &) {
+             held.format = BookFormat::Epub;
+             held.bytes = 0;
+         },
+         true},
+        {"bytes past the checkpoint", [](BookCheckpoint &, QByteArray &bytes) { bytes += "第四"; }, false},
+        {"cut by hand", [](BookCheckpoint &, QByteArray &bytes) { bytes.chop(3); }, false},
+        {"nothing added",
+         [&](BookCheckpoint &held, QByteArray &bytes) {
+             held.pages = 1;
+             bytes = before;
+             held.bytes = before.size();
+         },
+         false},
+        {"an older checkpoint without its last page",
+         [](BookCheckpoint &held, QByteArray &) { held.lastPageUrl.clear(); }, false},
+        {"the next page shown in place", [](BookCheckpoint &held, QByteArray &) { held.nextSteps = 1; }, false},
+        {"another book's file", [&](BookCheckpoint &held, QByteArray &) { held.bookFile = m_dir.filePath(u"x.txt"_s); },
+         false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        BookCheckpoint held = update;
+        QByteArray bytes = after;
+        c.change(held, bytes);
+        qh::text::writeFileAtomically(file, bytes);
+        recorded.endMark = fileEndMark(file, before.size()); // as the book was when it was finished
+        FinishedBooks finished;
+        finished.record(recorded);
+        saveFinishedBooks(finished, m_paths.finishedFile);
+        writeCheckpoint(BookWorkFilePath(m_paths.tempFolder, u"一"_s), held);
+        while (!m_model.isEmpty())
+            m_model.remove(0);
+        m_model.append({u"一"_s, held.pages, BookStatus::Queued, held.nextUrl});
+        m_selected = {m_model.idAt(0)};
+
+        deleteSelected();
+        EXPECT_TRUE(m_model.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(BookWorkFilePath(m_paths.tempFolder, u"一"_s)));
+        EXPECT_EQ(qh::text::readFile(file, 1 << 20), bytes) << "the book's file is never touched";
+        const FinishedBooks now = loadFinishedBooks(m_paths.finishedFile);
+        ASSERT_TRUE(now.find(u"一"_s));
+        const FinishedBook &record = *now.find(u"一"_s);
+        if (!c.followsTheBook) {
+            EXPECT_EQ(record, recorded);
+            continue;
+        }
+        EXPECT_EQ(record.pages, 3);
+        EXPECT_EQ(record.lastPage, QUrl(u"http://h/3"_s));
+        EXPECT_EQ(record.bytes, bytes.size());
+        EXPECT_EQ(record.endMark, fileEndMark(file, bytes.size()));
+        EXPECT_GT(record.updated, recorded.updated);
+    }
+    EXPECT_TRUE(m_messages.messages.isEmpty()) << m_messages.messages.join(u'|').toStdString();
+    EXPECT_TRUE(m_messages.errors.isEmpty()) << m_messages.errors.join(u'|').toStdString();
 }

@@ -6,6 +6,7 @@
 #include "common/error.h"
 #include "core/bookqueue.h"
 #include "core/finishedbooks.h"
+#include "core/queuecommands.h"
 #include "core/safefilename.h"
 #include "templates/selection.h"
 #include "templates/sitehead.h"
@@ -242,6 +243,49 @@ TEST_F(BookUpdateTest, AStoppedUpdateResumesWhereItStopped)
         ASSERT_EQ(finished.size(), 2);
         EXPECT_EQ(finished.last().pages, 12);
     }
+}
+
+// An update stopped after it had appended chapter 10, whose row the reader then deletes: the book keeps chapter 10,
+// and the next update goes on after it instead of refusing the file as changed by hand.
+TEST_F(BookUpdateTest, AnUpdateCalledOffKeepsItsPagesForTheNext)
+{
+    const QString finishedFile = folder.filePath(u"finished.dat"_s);
+    core::FinishedBooks records;
+    records.record(finishNine());
+    core::saveFinishedBooks(records, finishedFile);
+    publish(twelve);
+    std::atomic<bool> hold = true;
+    server.setHandler(twelve.chapterPath(11), [&](const demo::HttpRequest &) {
+        HttpResponse response = HttpResponse::page(twelve.chapterPage(11), "text/html");
+        if (hold)
+            response.delayMs = HttpResponse::Never;
+        return response;
+    });
+    queueUpdate(records.books().constFirst());
+    scheduler().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requests(11) == 1 && books.head().PagesDone == 10; }, 10'000));
+    scheduler().requestStop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ends.size() == 2; }, 10'000));
+    ASSERT_EQ(readAll(bookFile()), twelve.bookFileBytes(1, 10));
+
+    core::QueueCommands commands(books, scheduler(), ui);
+    commands.DeleteSelectedBooks({books.idAt(0)}, {config.listFile, folder.path(), workFolder(), finishedFile});
+    EXPECT_TRUE(books.isEmpty());
+    EXPECT_EQ(readAll(bookFile()), twelve.bookFileBytes(1, 10));
+    const core::FinishedBooks now = core::loadFinishedBooks(finishedFile);
+    ASSERT_TRUE(now.find(u"连载"_s));
+    const core::FinishedBook record = *now.find(u"连载"_s);
+    EXPECT_EQ(record.pages, 10);
+    EXPECT_EQ(record.lastPage, chapterUrl(10));
+
+    hold = false;
+    queueUpdate(record);
+    runUntilBookEnds(3);
+    EXPECT_EQ(ends.last(), GrabEnd::Complete);
+    EXPECT_EQ(readAll(bookFile()), twelve.bookFileBytes(1, 12));
+    EXPECT_EQ(requests(10), 2); // taken once, read again for its link
+    EXPECT_EQ(requests(12), 1);
+    EXPECT_TRUE(ui.errors.isEmpty()) << ui.errors.join(u'|').toStdString();
 }
 
 // A book file changed by hand since it was finished is not appended to: cut short, grown, or the same length with
