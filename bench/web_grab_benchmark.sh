@@ -78,11 +78,11 @@ awk -v n="$chapters" '/User time/ { u = $NF } /System time/ { s = $NF }
 # GNU time's peak is the largest resident set of quillhaul-cli and the Chromium helpers it waited for.
 echo "peak memory: $((rss_kb / 1024)) MB; the whole tree with Chromium's helpers: $((tree_kb / 1024)) MB at most"
 echo "book: $lines lines written, $(iconv -f GB18030 -t UTF-8 "$work/book.txt" | grep -c '脚本里的标题') chapter titles of $chapters"
-# The engine alone on the same book: what a page costs Chromium with nothing read, and with one text read (the
-# page's layout), which no grab can beat.
+# The engine alone on the same book: what a page costs Chromium with no script of ours, with nothing read, and with
+# one text read (the page's layout), which no grab can beat.
 floor_bin="$cli_build/bin/webenginefloor"
 if [ -x "$floor_bin" ]; then
-    for mode in "" --read; do
+    for mode in --bare "" --read; do
         QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --disable-ipc-flooding-protection" \
             "$floor_bin" "$url" "$chapters" $mode 2> /dev/null ||
             echo "floor: the engine alone did not get through the book"

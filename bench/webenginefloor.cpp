@@ -2,8 +2,9 @@
 // page, set up as the grab's browser sets its page up, goes from the first chapter to the last by running each
 // page's own next-page script once the page has loaded, and reads nothing (or, with --read, each page's body text,
 // which lays the page out once, 1600 pixels wide as the grab's pages are). The grab cannot be faster than this; the
-// benchmark prints both.
-//   webenginefloor URL CHAPTERS [--read]
+// benchmark prints both. --bare: Chromium with no script of ours at all (not even the layout width), the engine's own
+// cost of a script-linked page.
+//   webenginefloor URL CHAPTERS [--read | --bare]
 #include "browser/html/stylesheet.h"
 #include "browser/web/websnapshot.h"
 
@@ -25,12 +26,13 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
-        QTextStream(stderr) << "usage: webenginefloor URL CHAPTERS [--read]\n";
+        QTextStream(stderr) << "usage: webenginefloor URL CHAPTERS [--read | --bare]\n";
         return 2;
     }
     const QUrl first(args.at(1));
     const int chapters = args.at(2).toInt();
     const bool read = args.contains(u"--read"_s);
+    const bool bare = args.contains(u"--bare"_s);
 
     QWebEngineProfile profile;
     QWebEnginePage page(&profile);
@@ -42,7 +44,8 @@ int main(int argc, char *argv[])
     layout.setSourceCode(qh::browser::webLayoutScript(qh::browser::css::ReadingViewportWidth));
     layout.setWorldId(QWebEngineScript::ApplicationWorld);
     layout.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    page.scripts().insert(layout);
+    if (!bare)
+        page.scripts().insert(layout);
 
     int loaded = 0;
     QElapsedTimer clock;
@@ -51,7 +54,9 @@ int main(int argc, char *argv[])
         const double steadyMs = double(clock.elapsed() - secondMs);
         QTextStream(stdout)
             << u"floor%1: %2 pages/s from the second chapter's load to the last one's (%3 ms a page)\n"_s
-                   .arg(read ? u" with a text read"_s : QString())
+                   .arg(read   ? u" with a text read"_s
+                        : bare ? u" of Chromium alone"_s
+                               : QString())
                    .arg((loaded - 2) * 1000.0 / steadyMs, 0, 'f', 1)
                    .arg(steadyMs / (loaded - 2), 0, 'f', 1);
         app.quit();
