@@ -267,6 +267,9 @@ WebBrowser::WebBrowser(QObject *parent) : Browser(parent), d(std::make_unique<Pr
 
 WebBrowser::~WebBrowser()
 {
+    // Qt WebEngine answers the page's pending scripts as the page goes: nothing waits for them any more.
+    ++d->generation;
+    d->waiting = Private::Waiting::Nothing;
     // The page must go before its profile, or Chromium complains of a profile released while still in use.
     delete d->page;
 }

@@ -17,6 +17,7 @@ constexpr qint64 RequestHoldMs = 5000;
 WebDocument::WebDocument(WebPage *page, WebSnapshot snapshot, WebReading reading) : m_state(std::make_shared<State>())
 {
     m_state->page = page;
+    m_state->pageLifetime = page ? page->lifetime() : std::weak_ptr<const void>();
     m_state->loadCount = page ? page->loadCount() : 0;
     m_state->reading = reading;
     m_state->snapshot = std::move(snapshot);
@@ -25,7 +26,8 @@ WebDocument::WebDocument(WebPage *page, WebSnapshot snapshot, WebReading reading
 
 bool WebDocument::State::isCurrent() const
 {
-    return page && page->loadCount() == loadCount;
+    const WebPage *live = livePage();
+    return live && live->loadCount() == loadCount;
 }
 
 bool WebDocument::isCurrent() const
@@ -72,15 +74,16 @@ void WebDocument::State::take(WebSnapshot next, bool unchanged)
 
 void WebDocument::State::judgeSettled()
 {
-    if (!page || snapshot.changes < 0) {
+    const WebPage *live = livePage();
+    if (!live || snapshot.changes < 0) {
         // Without its watcher nothing tells that the page has stopped changing.
         settled = !isCurrent();
         return;
     }
     const bool quiet = snapshot.complete && snapshot.quietMs >= double(reading.quietTime.count());
-    const qint64 sinceRequest = page->msSinceLastRequest();
+    const qint64 sinceRequest = live->msSinceLastRequest();
     const bool noneAwaited =
-        page->requestsStarted() <= snapshot.requestsEnded || sinceRequest < 0 || sinceRequest >= RequestHoldMs;
+        live->requestsStarted() <= snapshot.requestsEnded || sinceRequest < 0 || sinceRequest >= RequestHoldMs;
     settled = !isCurrent() || (quiet && noneAwaited);
 }
 
@@ -95,17 +98,17 @@ void WebDocument::read(const std::shared_ptr<State> &state, bool withValues, std
     const qint64 known = withValues && !state->snapshot.hasValues() ? -1 : state->snapshot.changes;
     const bool full = withValues || !state->reading.valuesOnDemand;
     const std::weak_ptr<State> weakState = state;
-    state->page->runJavaScript(webSnapshotScript(full, known), QWebEngineScript::ApplicationWorld,
-                               [weakState, done = std::move(done)](const QVariant &result) {
-                                   const std::shared_ptr<State> alive = weakState.lock();
-                                   if (alive && alive->isCurrent()) {
-                                       bool unchanged = false;
-                                       if (std::optional<WebSnapshot> snapshot =
-                                               parseWebSnapshot(result.toString().toUtf8(), &unchanged))
-                                           alive->take(std::move(*snapshot), unchanged);
-                                   }
-                                   done();
-                               });
+    state->livePage()->runJavaScript(webSnapshotScript(full, known), QWebEngineScript::ApplicationWorld,
+                                     [weakState, done = std::move(done)](const QVariant &result) {
+                                         const std::shared_ptr<State> alive = weakState.lock();
+                                         if (alive && alive->isCurrent()) {
+                                             bool unchanged = false;
+                                             if (std::optional<WebSnapshot> snapshot =
+                                                     parseWebSnapshot(result.toString().toUtf8(), &unchanged))
+                                                 alive->take(std::move(*snapshot), unchanged);
+                                         }
+                                         done();
+                                     });
 }
 
 void WebDocument::refresh(std::function<void()> done) const
@@ -141,7 +144,7 @@ void WebDocument::readValues(std::function<void()> done) const
     const QList<std::pair<int, WebValue>> wanted = state->unread;
     const qint64 changes = state->snapshot.changes;
     const std::weak_ptr<State> weakState = state;
-    state->page->runJavaScript(
+    state->livePage()->runJavaScript(
         webValuesScript(changes, wanted), QWebEngineScript::ApplicationWorld,
         [weakState, wanted, changes, done = std::move(done)](const QVariant &result) mutable {
             const std::shared_ptr<State> alive = weakState.lock();
@@ -184,7 +187,7 @@ std::optional<QString> WebDocument::attributeAt(int index, const QString &name) 
 void WebDocument::clickAt(int index) const
 {
     if (isCurrent())
-        m_state->page->runJavaScript(webClickScript(index), QWebEngineScript::ApplicationWorld);
+        m_state->livePage()->runJavaScript(webClickScript(index), QWebEngineScript::ApplicationWorld);
 }
 
 } // namespace qh::browser

@@ -4,7 +4,6 @@
 #include "browser/web/websnapshot.h"
 
 #include <QHash>
-#include <QPointer>
 #include <QSet>
 
 #include <chrono>
@@ -63,7 +62,8 @@ public:
 private:
     struct State
     {
-        QPointer<WebPage> page;
+        WebPage *page = nullptr; // only through livePage()
+        std::weak_ptr<const void> pageLifetime;
         quint64 loadCount = 0;
         WebReading reading;
         WebSnapshot snapshot;
@@ -75,6 +75,8 @@ private:
         QList<std::pair<int, WebValue>> unread;
         QSet<qint64> unreadKeys;
 
+        // The page, or null once it has started to go.
+        WebPage *livePage() const { return pageLifetime.expired() ? nullptr : page; }
         bool isCurrent() const;
         QString value(int index, WebValue which);
         void take(WebSnapshot next, bool unchanged);

@@ -76,6 +76,7 @@ void WebPage::setLayoutWidth(int widthPx)
 
 WebPage::~WebPage()
 {
+    m_lifetime.reset();
     setUrlRequestInterceptor(nullptr);
 }
 

@@ -29,6 +29,10 @@ public:
     qint64 msSinceLastRequest() const;
     // Documents loaded from now on are laid out this many CSS pixels wide; 0 leaves them to the view's width.
     void setLayoutWidth(int widthPx);
+    // Expires as soon as the page starts to go. Qt WebEngine answers the page's pending scripts from its own
+    // destructor, after this class's part of the page is gone: a reader whose answer comes then finds the page gone
+    // by this, without touching it.
+    std::weak_ptr<const void> lifetime() const { return m_lifetime; }
 
 protected:
     void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override;
@@ -41,6 +45,7 @@ protected:
 
 private:
     class RequestCounter;
+    std::shared_ptr<const void> m_lifetime = std::make_shared<int>(0);
     quint64 m_loadCount = 0;
     std::unique_ptr<RequestCounter> m_requests;
 };

@@ -247,6 +247,37 @@ TEST_F(WebBrowserTest, AClickedScriptLinkIsFollowedToThePageItLoads)
     EXPECT_EQ(second->innerTextAt(indexOfTag(*second, u"P"_s)), u"二"_s);
 }
 
+// A browser that goes while a reading of its page is under way: Qt WebEngine answers the reading as the page goes,
+// and the answer finds the page gone without touching it (the sanitized build sees any touch); the document keeps
+// its last reading and counts as settled.
+TEST_F(WebBrowserTest, AReadingUnderWayWhenTheBrowserGoesFindsThePageGone)
+{
+    server->setPage(u"/gone"_s, "<html><body><h1>标题</h1><p>正文</p></body></html>");
+    auto own = std::make_unique<WebBrowser>();
+    own->setReadValuesOnDemand(true);
+    QSignalSpy finished(own.get(), &WebBrowser::loadFinished);
+    own->Navigate(server->url(u"/gone"_s));
+    ASSERT_TRUE(finished.wait(20'000));
+    ASSERT_TRUE(finished.first().first().toBool());
+    const auto document = own->GetHtmlDocument();
+    ASSERT_TRUE(document);
+    const int elements = document->elementCount();
+    const int h1 = indexOfTag(*document, u"H1"_s);
+
+    bool refreshed = false;
+    bool valuesRead = false;
+    document->refresh([&refreshed] { refreshed = true; });
+    document->innerTextAt(h1);
+    document->readValues([&valuesRead] { valuesRead = true; });
+    own.reset();
+    EXPECT_TRUE(qh::test::runEventLoopUntil([&] { return refreshed && valuesRead; }, 10'000));
+
+    refresh(*document);
+    EXPECT_TRUE(document->isSettled());
+    EXPECT_EQ(document->elementCount(), elements);
+    EXPECT_EQ(document->tagNameAt(h1), u"H1"_s);
+}
+
 TEST_F(WebBrowserTest, SendsTheGrabbersUserAgent)
 {
     server->setPage(u"/agent"_s, "<p>agent</p>");
