@@ -10,14 +10,10 @@ using namespace Qt::StringLiterals;
 
 namespace qh::core {
 
-namespace {
-
 QString encodingName(text::Encoding encoding)
 {
     return encoding == text::Encoding::Utf8 ? u"utf-8"_s : u"gb18030"_s;
 }
-
-} // namespace
 
 void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint)
 {

@@ -43,6 +43,8 @@ struct BookCheckpoint
     bool operator==(const BookCheckpoint &) const = default;
 };
 
+// The name of a book's encoding as its checkpoint writes it ("utf-8", "gb18030"); messages use it too.
+QString encodingName(text::Encoding encoding);
 // The checkpoint file: "key=value" lines in UTF-8. Throws qh::Error.
 void writeCheckpoint(const QString &path, const BookCheckpoint &checkpoint);
 // nullopt when the file does not exist; throws qh::Error when it exists but is not a checkpoint.

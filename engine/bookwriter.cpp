@@ -22,11 +22,6 @@ QString nativePath(const QString &path)
     return QDir::toNativeSeparators(path);
 }
 
-QString encodingName(text::Encoding encoding)
-{
-    return encoding == text::Encoding::Utf8 ? u"utf-8"_s : u"gb18030"_s;
-}
-
 // Whether bytes read as text in encoding: valid UTF-8 for UTF-8, and for GB18030 not a UTF-8 text with characters
 // beyond ASCII (Chinese UTF-8 text is never meant as GB18030, though its bytes may pass as such).
 bool readsAs(const QByteArray &bytes, text::Encoding encoding)
@@ -169,7 +164,7 @@ BookCheckpoint BookWriter::open(int pagesDone, const QUrl &url, text::Encoding e
         if (!readsAs(bytes, encoding))
             throw Error(
                 u"这本书的文件“%1”不是用现在设置的编码（%2）写的，续传会把它写乱。请改回原来的编码再续传。"_s.arg(
-                    nativePath(m_bookFile), encodingName(encoding)));
+                    nativePath(m_bookFile), core::encodingName(encoding)));
         m_committed.bytes = bytes.size();
     } else {
         text::writeFileAtomically(m_bookFile, QByteArray());
